@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// The conventions by which every handler talks to the user and ends the program.
+
+// The folder of the running program file, with its trailing separator.
+QString ProgramFolder();
+
+// The title that modal notices carry, derived from the program file's name: cut at the first
+// ".", every character after the first in lower case ("SETUP.EXE" gives "Setup").
+QString ApplicationTitle();
+QString ApplicationTitleFor(const QString &programPath);
+
+// A modal box titled ApplicationTitle with one OK button; returns when it is dismissed.
+void ShowNotice(const QString &text);
+// Asks the program to end once the current handler and the pending events are done.
+void RequestQuit();
+bool QuitRequested();
+// ShowNotice, then RequestQuit. The caller returns from its handler right after.
+void FailAndQuit(const QString &text);
+// Dispatches every pending window event without waiting and returns when none is left.
+void PumpEvents();
+
+// The body of the "Error" box for a failure that escaped an event handler.
+QString ErrorBoxText(const QString &message);
+
+// Every modal box of the program goes through one presenter, so tests can record boxes
+// instead of showing them. The default presenter shows a QMessageBox.
+struct MessageBox {
+    QString title;
+    QString text;
+    bool errorIcon = false;
+};
+using MessagePresenter = std::function<void(const MessageBox &box)>;
+void SetMessagePresenter(MessagePresenter presenter);
+void PresentMessage(const MessageBox &box);

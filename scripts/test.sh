@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test twice: once in an optimised build, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what it needs first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "== optimised build =="
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== sanitizer build =="
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_SANITIZE=ON

@@ -1,0 +1,56 @@
+#include "banner_picture.h"
+
+#include "failure.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+namespace {
+
+struct Signature {
+    QByteArrayView lead;
+    const char *format;
+};
+
+// First match wins.
+const Signature Signatures[] = {
+    {"GIF", "gif"},
+    {"BM", "bmp"},
+    {"\x89PNG", "png"},
+    {"II*", "tiff"},
+    {"MM*", "tiff"},
+    {"\xFF\xD8\xFF\xE0", "jpeg"},
+    {"\xFF\xD8\xFF\xE1", "jpeg"},
+};
+
+} // namespace
+
+QByteArray PictureFormatOf(const QByteArray &data) {
+    if (data.size() < 4) return {};
+    for (const Signature &s : Signatures) {
+        if (data.startsWith(s.lead)) return s.format;
+    }
+    return {};
+}
+
+QImage LoadBannerPicture(const QByteArray &data, const QImage &current) {
+    if (data.isEmpty()) {
+        QImage clear(current.size(), QImage::Format_ARGB32_Premultiplied);
+        clear.fill(Qt::transparent);
+        return clear;
+    }
+    const QByteArray format = PictureFormatOf(data);
+    if (format.isEmpty()) throw Failure("EInvalidGraphic", QStringLiteral("Unknown picture file extension"));
+
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setDecideFormatFromContent(false);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > LargestPictureSide || size.height() > LargestPictureSide))
+        reader.setScaledSize(size.scaled(LargestPictureSide, LargestPictureSide, Qt::KeepAspectRatio));
+    QImage picture = reader.read(); // the first frame or page only
+    if (picture.isNull()) throw Failure("EInvalidGraphic", reader.errorString());
+    return picture;
+}

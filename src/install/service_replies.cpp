@@ -1,0 +1,45 @@
+#include "service_replies.h"
+
+#include "text.h"
+
+#include <QUrl>
+
+QString QueryValue(const QString &value) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+QString VersionListQuery(const QString &versionListAddress, const QString &packageId) {
+    return versionListAddress + QStringLiteral("?pid=") + QueryValue(packageId) +
+           QStringLiteral("&act=list&fee=1");
+}
+
+QString DownloadLookupQuery(const QString &versionListAddress, const QString &packageId,
+                            const QString &versionId) {
+    return versionListAddress + QStringLiteral("?pid=") + QueryValue(packageId) +
+           QStringLiteral("&act=down&vid=") + QueryValue(versionId) + QStringLiteral("&fee=1");
+}
+
+QString KeptNotice(const QString &fetched) {
+    const QString notice = TrimControls(fetched);
+    return notice.contains(QStringLiteral("请加客服")) ? notice : QString();
+}
+
+VersionList ParseVersionList(const QString &reply) {
+    VersionList list;
+    const QStringList entries = SplitFields(TrimControls(reply), u'|');
+    for (int i = 0; i < entries.size(); ++i) {
+        const QStringList fields = SplitFields(entries[i], u'`');
+        if (fields.size() < 2)
+            list.malformed.append({i, entries[i]});
+        else
+            list.entries.append({fields[0], fields[1]});
+    }
+    return list;
+}
+
+LookupVerdict JudgeLookupReply(const QString &reply) {
+    const QString text = TrimControls(reply);
+    if (FoldAsciiCase(text).contains(QStringLiteral("error"))) return {LookupVerdict::ServiceError, text};
+    if (FoldAsciiCase(text.left(7)) != QStringLiteral("http://")) return {LookupVerdict::Refused, text};
+    return {LookupVerdict::Accepted, text};
+}

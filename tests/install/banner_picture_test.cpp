@@ -1,0 +1,114 @@
+#include "banner_picture.h"
+
+#include "failure.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Encoded(const QImage &image, const char *format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, format)) << format;
+    return bytes;
+}
+
+QImage Filled(int width, int height, Qt::GlobalColor color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+struct LeadCase {
+    QByteArray lead;
+    const char *format;
+};
+
+class LeadingBytes : public testing::TestWithParam<LeadCase> {};
+
+TEST_P(LeadingBytes, NameTheFormat) {
+    EXPECT_EQ(PictureFormatOf(GetParam().lead), QByteArray(GetParam().format));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LeadingBytes,
+    testing::Values(LeadCase{"GIF8", "gif"}, LeadCase{QByteArray("BM\0\0", 4), "bmp"},
+                    LeadCase{"\x89PNG", "png"}, LeadCase{QByteArray("II*\0", 4), "tiff"},
+                    LeadCase{QByteArray("MM*\0", 4), "tiff"}, LeadCase{"\xFF\xD8\xFF\xE0", "jpeg"},
+                    LeadCase{"\xFF\xD8\xFF\xE1", "jpeg"}, LeadCase{"\xFF\xD8\xFF\xDB", ""},
+                    LeadCase{"GIF", ""}, // fewer than 4 bytes
+                    LeadCase{"BM", ""}, LeadCase{"<htm", ""},
+                    LeadCase{QByteArray("MM\0*", 4), ""}));
+
+TEST(BannerPicture, EmptyDataMakesTheBannerTransparentAtItsSize) {
+    const QImage current = Filled(965, 477, Qt::red);
+    const QImage clear = LoadBannerPicture({}, current);
+    EXPECT_EQ(clear.size(), current.size());
+    EXPECT_TRUE(clear.hasAlphaChannel());
+    EXPECT_EQ(qAlpha(clear.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(clear.pixel(964, 476)), 0);
+}
+
+TEST(BannerPicture, RecognisedPicturesReplaceTheBannerSizeIncluded) {
+    const QImage current = Filled(965, 477, Qt::red);
+    for (const char *format : {"png", "bmp", "tiff", "jpeg"}) {
+        const QImage picture = LoadBannerPicture(Encoded(Filled(40, 20, Qt::blue), format), current);
+        EXPECT_EQ(picture.size(), QSize(40, 20)) << format;
+        EXPECT_GE(qBlue(picture.pixel(10, 10)), 250) << format; // JPEG is lossy
+    }
+}
+
+TEST(BannerPicture, OnlyTheFirstGifFrameIsTaken) {
+    // Two 4 x 3 frames: red, then blue.
+    static const unsigned char twoFrames[] = {
+        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x03, 0x00, 0xf0, 0x00, 0x00, 0xff,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21,
+        0xff, 0x0b, 0x4e, 0x45, 0x54, 0x53, 0x43, 0x41, 0x50, 0x45, 0x32, 0x2e, 0x30, 0x03,
+        0x01, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x00,
+        0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x80, 0x00, 0x00, 0xff, 0x00,
+        0x00, 0x00, 0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x3b};
+    const QImage picture = LoadBannerPicture(
+        QByteArray(reinterpret_cast<const char *>(twoFrames), sizeof twoFrames), QImage());
+    ASSERT_EQ(picture.size(), QSize(4, 3));
+    EXPECT_EQ(QColor(picture.pixel(1, 1)), QColor(Qt::red));
+}
+
+// Decides by the leading bytes, not by what the data really holds.
+TEST(BannerPicture, RejectsWhatTheLeadingBytesDoNotName) {
+    QByteArray jpeg = Encoded(Filled(8, 8, Qt::green), "jpeg");
+    ASSERT_TRUE(jpeg.startsWith("\xFF\xD8\xFF\xE0"));
+    // Drop the JFIF segment: still a decodable JPEG, now starting FF D8 FF DB.
+    const int app0Length = (uchar(jpeg[4]) << 8) | uchar(jpeg[5]);
+    jpeg.remove(2, 2 + app0Length);
+    ASSERT_TRUE(jpeg.startsWith("\xFF\xD8\xFF\xDB"));
+    ASSERT_FALSE(QImage::fromData(jpeg, "jpeg").isNull());
+    EXPECT_THROW(LoadBannerPicture(jpeg, QImage()), Failure);
+
+    EXPECT_THROW(LoadBannerPicture("BM", QImage()), Failure);
+    EXPECT_THROW(LoadBannerPicture("<html>not a picture</html>", QImage()), Failure);
+}
+
+TEST(BannerPicture, TheFormatIsForcedByTheLeadingBytes) {
+    // A PNG behind "BM": named BMP, and a BMP it is not.
+    QByteArray png = Encoded(Filled(8, 8, Qt::green), "png");
+    EXPECT_THROW(LoadBannerPicture("BM" + png, QImage()), Failure);
+    EXPECT_THROW(LoadBannerPicture(png.left(60), QImage()), Failure); // cut short
+}
+
+TEST(BannerPicture, HugePicturesAreScaledDownProportionally) {
+    const QImage wide = Filled(LargestPictureSide * 2, 4, Qt::blue);
+    const QImage picture = LoadBannerPicture(Encoded(wide, "png"), QImage());
+    EXPECT_EQ(picture.size(), QSize(LargestPictureSide, 2));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv); // for the image format plugins
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,126 @@
+#include "output_folder.h"
+
+#include "failure.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TOutputFile::TOutputFile(int Handle)
+{
+    FFile.open(Handle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+}
+
+bool TOutputFile::Write(const char *Data, qint64 Count)
+{
+    return FFile.write(Data, Count) == Count;
+}
+
+void TOutputFile::SetModifiedTime(const QDateTime &Time)
+{
+    FFile.setFileTime(Time, QFileDevice::FileModificationTime);
+}
+
+void TOutputFile::SetUnixMode(uint Mode)
+{
+    fchmod(FFile.handle(), Mode & 0777);
+}
+
+void TOutputFile::ClearWriteBits()
+{
+    struct stat Status;
+    if (fstat(FFile.handle(), &Status) == 0)
+        fchmod(FFile.handle(), Status.st_mode & 0555);
+}
+
+TOutputFolder::TOutputFolder(const QString &FullPath) : FPath(FullPath) {}
+
+TOutputFolder::~TOutputFolder()
+{
+    if (FCachedHandle >= 0 && FCachedHandle != FRootHandle)
+        close(FCachedHandle);
+    if (FRootHandle >= 0)
+        close(FRootHandle);
+}
+
+QString TOutputFolder::FullPath(const TEntryTarget &Target) const
+{
+    QStringList Parts = Target.Levels;
+    if (!Target.FileName.isEmpty())
+        Parts.append(Target.FileName);
+    if (Parts.isEmpty())
+        return FPath;
+    return FPath.endsWith(u'/') ? FPath + Parts.join(u'/') : FPath + u'/' + Parts.join(u'/');
+}
+
+int TOutputFolder::OpenRoot()
+{
+    if (FRootHandle < 0) {
+        QDir().mkpath(FPath);
+        FRootHandle = open(QFile::encodeName(FPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    return FRootHandle;
+}
+
+int TOutputFolder::OpenLevels(const QStringList &Levels)
+{
+    if (FCachedHandle >= 0 && Levels == FCachedLevels)
+        return FCachedHandle;
+    if (FCachedHandle >= 0 && FCachedHandle != FRootHandle)
+        close(FCachedHandle);
+    FCachedHandle = -1;
+
+    int Handle = OpenRoot();
+    for (const QString &Level : Levels) {
+        if (Handle < 0)
+            return -1;
+        const QByteArray Name = QFile::encodeName(Level);
+        constexpr int Flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int Next = openat(Handle, Name.constData(), Flags);
+        if (Next < 0 && errno == ENOENT && (mkdirat(Handle, Name.constData(), 0777) == 0 || errno == EEXIST))
+            Next = openat(Handle, Name.constData(), Flags);
+        const int Error = errno;
+        if (Handle != FRootHandle)
+            close(Handle);
+        errno = Error;
+        Handle = Next;
+    }
+    if (Handle >= 0) {
+        FCachedHandle = Handle;
+        FCachedLevels = Levels;
+    }
+    return Handle;
+}
+
+void TOutputFolder::MakeFolders(const QStringList &Levels)
+{
+    OpenLevels(Levels);
+}
+
+std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Target)
+{
+    const QString Path = FullPath(Target);
+    const auto Refused = [&Path](int Error) {
+        return Failure("EFCreateError", QString("Cannot create file \"%1\". %2").arg(Path, qt_error_string(Error)));
+    };
+    if (QFile::encodeName(Path).size() >= PATH_MAX)
+        throw Refused(ENAMETOOLONG);
+    // Non-blocking so that a pipe already standing at the path fails instead of hanging.
+    constexpr int Flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int Handle;
+    if (Target.FileName.isEmpty()) {
+        // A name that resolves to the destination itself: it is a folder, so this fails.
+        OpenRoot();
+        Handle = open(QFile::encodeName(FPath).constData(), Flags, 0666);
+    } else {
+        const int Folder = OpenLevels(Target.Levels);
+        Handle = Folder < 0 ? -1 : openat(Folder, QFile::encodeName(Target.FileName).constData(), Flags, 0666);
+    }
+    if (Handle < 0)
+        throw Refused(errno);
+    return std::make_unique<TOutputFile>(Handle);
+}

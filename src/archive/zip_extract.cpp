@@ -1,0 +1,14 @@
+#include "zip_extract.h"
+
+#include "entry_names.h"
+#include "zip_file.h"
+
+void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encoding)
+{
+    CheckCodePage(Encoding);
+    TZipFile Zip;
+    Zip.SetEncoding(Encoding);
+    Zip.Open(ZipFileName, zmRead);
+    Zip.ExtractAll(Path);
+    Zip.Close();
+}

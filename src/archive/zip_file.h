@@ -1,0 +1,53 @@
+#pragma once
+
+#include "zip_header.h"
+#include "zip_streams.h"
+
+#include <QFile>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class TOutputFolder;
+
+// A ZIP archive opened for reading: the whole central directory is loaded by Open and held
+// until Close. Entries are extracted in directory order; the first failure ends the work.
+class TZipFile {
+public:
+    TZipFile() = default;
+    ~TZipFile();
+    TZipFile(const TZipFile &) = delete;
+    TZipFile &operator=(const TZipFile &) = delete;
+
+    // The code page of names without the UTF-8 flag (936 = GBK, 65001 = UTF-8).
+    int Encoding() const { return FEncoding; }
+    void SetEncoding(int Encoding) { FEncoding = Encoding; }
+    TZipMode Mode() const { return FMode; }
+    const std::vector<TZipHeader> &Files() const { return FFiles; }
+
+    // Only zmRead is supported.
+    void Open(const QString &ZipFileName, TZipMode OpenMode);
+    void Close();
+    void ExtractAll(const QString &Path);
+    void Extract(int Index, const QString &Path, bool CreateSubdirs = true);
+    // Reads entry Index's local header and makes the reader of its data.
+    void Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader);
+    // The name from a Unicode Path extra field whose CRC matches the header's name bytes.
+    static bool GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFileName);
+
+    static constexpr qint64 CopyBufferSize = 1048576;
+
+private:
+    void LoadCentralDirectory();
+    qint64 FindEndOfCentralDirectory(QByteArray &Fields);
+    void ReadExactly(char *Data, qint64 Count);
+    QByteArray ReadBytes(qint64 Count);
+    void RequireReadable() const;
+    void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs);
+
+    TZipMode FMode = zmClosed;
+    QFile FStream;
+    std::vector<TZipHeader> FFiles;
+    int FEncoding = 936;
+};

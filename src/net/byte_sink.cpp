@@ -1,0 +1,47 @@
+#include "byte_sink.h"
+
+#include "failure.h"
+
+#include <QBuffer>
+#include <QFileDevice>
+#include <new>
+
+ByteSink::ByteSink(QIODevice &device) : device_(device) {}
+
+qint64 ByteSink::Position() const
+{
+    return device_.pos();
+}
+
+qint64 ByteSink::Size() const
+{
+    return device_.size();
+}
+
+void ByteSink::Seek(qint64 position)
+{
+    if (!device_.seek(position))
+        throw Failure(QStringLiteral("EStreamError"), device_.errorString());
+}
+
+void ByteSink::SetSize(qint64 size)
+{
+    if (auto *file = qobject_cast<QFileDevice *>(&device_)) {
+        if (!file->resize(size))
+            throw Failure(QStringLiteral("EStreamError"), file->errorString());
+    } else if (auto *buffer = qobject_cast<QBuffer *>(&device_)) {
+        try {
+            buffer->buffer().resize(size);
+        } catch (const std::bad_alloc &) {
+            throw Failure(QStringLiteral("EOutOfMemory"), QStringLiteral("Out of memory"));
+        }
+    } else {
+        throw Failure(QStringLiteral("EStreamError"), QStringLiteral("Stream size cannot be changed"));
+    }
+}
+
+void ByteSink::Write(QByteArrayView bytes)
+{
+    if (device_.write(bytes.data(), bytes.size()) != bytes.size())
+        throw Failure(QStringLiteral("EWriteError"), QStringLiteral("Stream write error: ") + device_.errorString());
+}

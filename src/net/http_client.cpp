@@ -1,0 +1,179 @@
+#include "http_client.h"
+
+#include "connection.h"
+#include "cookie_store.h"
+#include "text.h"
+
+#include <QDateTime>
+
+namespace {
+
+const QString AcceptValue = QStringLiteral("text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
+const QString UserAgentValue = QStringLiteral("Mozilla/3.0 (compatible; Setup Downloader)");
+
+// One byte per character: ASCII as itself, anything else as '?'.
+QByteArray HeadBytes(const QString &text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        bytes[i] = text[i].unicode() < 0x80 ? static_cast<char>(text[i].unicode()) : '?';
+    return bytes;
+}
+
+}  // namespace
+
+HttpClient::HttpClient() = default;
+
+HttpClient::~HttpClient() = default;
+
+void HttpClient::Get(const QString &address, ByteSink &sink)
+{
+    try {
+        RunHops(address, sink);
+    } catch (...) {
+        // After a failure the stream's state is unknown, so the connection is not kept.
+        if (connection_)
+            connection_->Close();
+        throw;
+    }
+    CloseUnlessReusable();
+}
+
+void HttpClient::Disconnect()
+{
+    if (connection_)
+        connection_->Close();
+}
+
+void HttpClient::RunHops(const QString &address, ByteSink &sink)
+{
+    const qint64 start = sink.Position();
+    int redirects = 0;
+    QString requestAddress = address;
+    for (;;) {
+        current_ = MergeAddress(current_, ParseAddress(requestAddress));
+        const ConnectionTarget target = TargetOf(current_);
+        const QByteArray head = RequestHead();
+        PrepareConnection(target);
+        if (OnRequestHead)
+            OnRequestHead(*this, head);
+        connection_->Send(head);
+        ReadFinalReplyHead();
+
+        const int status = reply_.StatusCode();
+        const QString location = reply_.Header(u"Location");
+        const bool redirect = status >= 300 && status <= 399 && status != 304 && !location.isEmpty();
+        if (redirect)
+            ++redirects;
+        if (status >= 200 && status <= 299) {
+            ReadBody(&sink, BodyUse::Keep);
+            return;
+        }
+        if (redirect && HandleRedirects && redirects < RedirectMaximum) {
+            ReadBodyAside(BodyUse::DiscardRedirect);
+            sink.SetSize(start);
+            sink.Seek(start);
+            requestAddress = location;
+            continue;
+        }
+        ReadBodyAside(BodyUse::Discard);
+        if (redirect && HandleRedirects)
+            throw TransferError(QStringLiteral("Too many redirects."), status);
+        throw TransferError(reply_.statusLine, status);
+    }
+}
+
+QByteArray HttpClient::RequestHead()
+{
+    QString head = QStringLiteral("GET ") + RequestTarget(current_) + QStringLiteral(" HTTP/1.1\r\n");
+    const auto addLine = [&head](const QString &name, const QString &value) {
+        if (!value.isEmpty())
+            head += name + QStringLiteral(": ") + value + QStringLiteral("\r\n");
+    };
+    addLine(QStringLiteral("Host"), HostValue(current_));
+    addLine(QStringLiteral("Accept"), AcceptValue);
+    addLine(QStringLiteral("User-Agent"), UserAgentValue);
+    if (AllowCookies && cookies_)
+        addLine(QStringLiteral("Cookie"), cookies_->HeaderFor(current_, QDateTime::currentDateTimeUtc()));
+    head += QStringLiteral("\r\n");
+    return HeadBytes(head);
+}
+
+bool HttpClient::Reusable()
+{
+    return connection_ && connection_->StillOpen() &&
+           FoldAsciiCase(reply_.Header(u"Connection")) != QLatin1String("close");
+}
+
+void HttpClient::CloseUnlessReusable()
+{
+    if (connection_ && !Reusable())
+        connection_->Close();
+}
+
+void HttpClient::PrepareConnection(const ConnectionTarget &target)
+{
+    if (connection_) {
+        const ConnectionTarget &open = connection_->Target();
+        const bool sameTarget = open.host.compare(target.host, Qt::CaseInsensitive) == 0 &&
+                                open.port == target.port && open.tls == target.tls;
+        if (!sameTarget || !Reusable())
+            connection_.reset();
+        else
+            connection_->ClearBuffer();
+    }
+    if (connection_)
+        return;
+    connection_ = std::make_unique<Connection>(target, Connection::Timeouts{ConnectTimeout, ReadTimeout});
+    connection_->OnConsumed = [this](qint64 count) { DoWork(wmRead, count); };
+}
+
+void HttpClient::ReadReplyHead()
+{
+    reply_ = {};
+    const std::optional<QByteArray> status = connection_->ReadLine();
+    if (!status)
+        throw ConnectionClosedGracefully();
+    reply_.statusLine = LineText(*status);
+    for (;;) {
+        std::optional<QByteArray> line;
+        try {
+            line = connection_->ReadLine();
+        } catch (...) {
+            connection_->Close();
+            throw;
+        }
+        // A head cut short by the server is taken as read so far.
+        if (!line) {
+            connection_->Close();
+            break;
+        }
+        if (line->isEmpty())
+            break;
+        reply_.lines << LineText(*line);
+        if (MaxHeaderLines > 0 && reply_.lines.size() > MaxHeaderLines)
+            throw TransferError(QStringLiteral("Too many header lines."));
+    }
+    TakeCookies();
+}
+
+void HttpClient::ReadFinalReplyHead()
+{
+    for (;;) {
+        ReadReplyHead();
+        const int status = reply_.StatusCode();
+        if (status < 100 || status > 199 || status == 101)
+            return;
+    }
+}
+
+void HttpClient::TakeCookies()
+{
+    if (!AllowCookies)
+        return;
+    if (!cookies_)
+        cookies_ = std::make_unique<CookieStore>();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QString &value : reply_.Headers(u"Set-Cookie"))
+        cookies_->Take(value, current_, now);
+}

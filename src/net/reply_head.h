@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// A reply's status line and header lines (with any chunked trailer appended), and the
+// fields the client takes from them.
+struct ReplyHead {
+    QString statusLine;
+    QStringList lines;
+
+    // -1 when the status line holds no number where the code belongs.
+    int StatusCode() const;
+    // The first line with the name (any case), continuation lines joined; empty if absent.
+    QString Header(QStringView name) const;
+    QStringList Headers(QStringView name) const;
+    // None when absent, not a number or negative.
+    std::optional<qint64> ContentLength() const;
+    bool Chunked() const;
+    // "Content-Type" without parameters, lower-cased.
+    QString MediaType() const;
+    QString Boundary() const;
+};
+
+// A received line as text: bytes up to 0x7F as themselves, the others as U+FFFD.
+QString LineText(QByteArrayView bytes);

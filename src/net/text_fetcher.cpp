@@ -1,0 +1,27 @@
+#include "text_fetcher.h"
+
+#include "http_client.h"
+#include "text.h"
+
+#include <QBuffer>
+#include <QStringDecoder>
+
+QString FetchText(const QString &address, CodePage codePage)
+{
+    if (codePage == CodePage::Gbk && !QStringDecoder("GBK").isValid())
+        throw Failure(QStringLiteral("EEncodingError"), QStringLiteral("Invalid code page"));
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    ByteSink sink(buffer);
+    HttpClient client;
+    try {
+        client.Get(address, sink);
+        client.Disconnect();
+        const QByteArray &body = buffer.data();
+        if (codePage == CodePage::Gbk)
+            return DecodeGbk(body);
+        return DecodeUtf8Strict(body).value_or(QString());
+    } catch (...) {
+        return {};
+    }
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+enum class CodePage { Gbk = 936, Utf8 = 65001 };
+
+// The whole body at the address, decoded with the caller's code page (the reply's declared
+// character set plays no part). Never fails: any failure, an invalid UTF-8 body included,
+// gives the empty text.
+QString FetchText(const QString &address, CodePage codePage);

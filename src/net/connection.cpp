@@ -250,8 +250,10 @@ std::optional<QByteArray> Connection::ReadLine()
             return line;
         }
         scanned = view.size();
-        if (!ReceiveMore())
+        if (!ReceiveMore()) {
+            Consume(scanned, false);  // a line the server never finished is lost
             return std::nullopt;
+        }
     }
 }
 

@@ -48,6 +48,9 @@ public:
     // Builds every control of the layout, then runs FormCreate.
     TForm2();
 
+    static constexpr int ClientWidth = 965;
+    static constexpr int ClientHeight = 612;
+
     // Controls, with their designer names.
     QFrame *Panel1;
     TImage *Image2ad;
@@ -78,9 +81,7 @@ public:
     bool closedDuringInstall = false;
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    // A close by the user runs FormClose and ends the program; the window stays on screen
+    // until then.
     void closeEvent(QCloseEvent *event) override;
-
-private:
-    bool shown_ = false;
 };

@@ -7,6 +7,8 @@
 
 // The folder of the running program file, with its trailing separator.
 QString ProgramFolder();
+// Tests run the window against a folder of their own; an empty folder restores the program's.
+void SetProgramFolder(const QString &folder);
 
 // The title that modal notices carry, derived from the program file's name: cut at the first
 // ".", every character after the first in lower case ("SETUP.EXE" gives "Setup").
@@ -32,6 +34,9 @@ struct MessageBox {
     QString title;
     QString text;
     bool errorIcon = false;
+    // Owned by no window and modal to the whole program (the "Application Error" box);
+    // otherwise owned by the active window, if any.
+    bool topLevel = false;
 };
 using MessagePresenter = std::function<void(const MessageBox &box)>;
 void SetMessagePresenter(MessagePresenter presenter);

@@ -1,0 +1,46 @@
+// packtool show: prints a package as the installer reads it.
+
+#include "commands.h"
+#include "failure.h"
+#include "package_reader.h"
+
+namespace {
+
+void PrintSettings(const PackageSettings &settings)
+{
+    const std::pair<const char *, const QString &> rows[] = {
+        {"PackageId", settings.PackageId},
+        {"LauncherName", settings.LauncherName},
+        {"AddressTriple", settings.AddressTriple},
+        {"BannerAddress", settings.BannerAddress},
+        {"AdAddress", settings.AdAddress},
+        {"NoticeAddress", settings.NoticeAddress},
+        {"VersionListAddress", settings.VersionListAddress},
+    };
+    for (const auto &[name, value] : rows)
+        Print(stdout, QStringLiteral("%1: %2\n").arg(QLatin1String(name), value));
+}
+
+} // namespace
+
+int RunShow(const QStringList &arguments)
+{
+    if (arguments.size() != 1)
+        return UsageError(QStringLiteral("show takes one package file"));
+    const QString path = arguments.first();
+    try {
+        const PackageLoad load = LoadPackage(path);
+        if (load.Outcome == PackageOutcome::Loaded) {
+            PrintSettings(load.Settings);
+            return 0;
+        }
+        if (load.Outcome == PackageOutcome::VersionMismatch)
+            PrintSettings(load.Settings);
+        Print(stderr, QStringLiteral("packtool: the installer would show \"%1\" and end\n")
+                          .arg(PackageNotice(load.Outcome, path)));
+    } catch (const Failure &failure) {
+        Print(stderr, QStringLiteral("packtool: the installer would fail with %1: %2\n")
+                          .arg(failure.Kind(), failure.Message()));
+    }
+    return 1;
+}

@@ -1,0 +1,102 @@
+// packtool write: builds a package from its settings.
+
+#include "commands.h"
+#include "package_codec.h"
+#include "package_format.h"
+#include "text.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
+
+namespace {
+
+struct SettingOption {
+    const char *name;
+    int field; // -1: part of AddressTriple
+};
+
+const SettingOption settingOptions[] = {
+    {"pid", PackageIdField},     {"launcher", LauncherNameField}, {"banner", -1},
+    {"ad", -1},                  {"notice", -1},                  {"versions", VersionListAddressField},
+};
+
+// The reason a value cannot be stored so that the installer reads it back unchanged, or empty.
+QString ValueProblem(const QString &option, const QString &value, bool isAddress)
+{
+    if (value.contains(FieldSeparator))
+        return QStringLiteral("--%1 must not contain \"`\"").arg(option);
+    if (isAddress && value.contains(AddressSeparator))
+        return QStringLiteral("--%1 must not contain \",\"").arg(option);
+    if (DecodeGbk(EncodeGbk(value)) != value)
+        return QStringLiteral("--%1 holds characters that GBK cannot represent").arg(option);
+    return {};
+}
+
+QByteArray PackageBytes(const QStringList &fields)
+{
+    const QByteArray payload = EncodePackageText(EncodeGbk(fields.join(FieldSeparator)));
+    char trailer[TrailerSize];
+    qToLittleEndian<qint32>(qint32(payload.size()), trailer);
+    return payload + QByteArray(trailer, TrailerSize);
+}
+
+int WriteAtomically(const QString &path, const QByteArray &content)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        Print(stderr, QStringLiteral("packtool: cannot write \"%1\": %2\n").arg(path, file.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunWrite(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    for (const SettingOption &setting : settingOptions)
+        parser.addOption({QString::fromLatin1(setting.name), {}, QStringLiteral("value")});
+    parser.addOption({{"o", "output"}, {}, QStringLiteral("file")});
+    parser.addOption({QStringLiteral("append-to"), {}, QStringLiteral("file")});
+    if (!parser.parse(QStringList{QStringLiteral("packtool write")} + arguments))
+        return UsageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+
+    QStringList fields(FieldCount);
+    QStringList addresses;
+    for (const SettingOption &setting : settingOptions) {
+        const QString option = QString::fromLatin1(setting.name);
+        if (!parser.isSet(option))
+            return UsageError(QStringLiteral("--%1 is missing").arg(option));
+        const QString value = parser.value(option);
+        const QString problem = ValueProblem(option, value, setting.field < 0);
+        if (!problem.isEmpty())
+            return UsageError(problem);
+        if (setting.field < 0)
+            addresses.append(value);
+        else
+            fields[setting.field] = value;
+    }
+    fields[AddressTripleField] = addresses.join(AddressSeparator);
+    fields[CheckField] = QString::fromLatin1(EncodePackageText(EncodeGbk(fields[PackageIdField])));
+
+    const QString base = parser.value(QStringLiteral("append-to"));
+    const QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;
+    if (output.isEmpty())
+        return UsageError(QStringLiteral("give -o or --append-to"));
+
+    QByteArray content;
+    if (!base.isEmpty()) {
+        QFile file(base);
+        if (!file.open(QIODevice::ReadOnly)) {
+            Print(stderr, QStringLiteral("packtool: cannot read \"%1\": %2\n").arg(base, file.errorString()));
+            return 1;
+        }
+        content = file.readAll();
+    }
+    return WriteAtomically(output, content + PackageBytes(fields));
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Starts the built installer the way a user does, from a folder of its own on a real X server
+# (Xvfb, xcb platform), and answers its boxes with the keyboard:
+#   (a) no pack.db: the notice "文件不存在：<path>", then exit status 0;
+#   (b) a package whose payload holds the pair G1: the "Application Error" box, then status 1.
+# Screenshots of each box go to the given folder. Every wait is bounded.
+# usage: blackbox_test.sh INSTALLER SHOT_FOLDER
+set -euo pipefail
+
+if [ "${1:-}" != --inside ]; then
+    installer=$(realpath "$1")
+    shots=$2
+    mkdir -p "$shots"
+    exec timeout 90 xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" --inside "$installer" "$(realpath "$shots")"
+fi
+installer=$2
+shots=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset QT_QPA_PLATFORM
+caption='^软件在线安装$'
+
+fail() { echo "FAIL ($case): $*" >&2; exit 1; }
+
+# Waits up to 20 s for a visible window whose name matches; prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        sleep 0.2
+    done
+    return 1
+}
+
+# Waits up to 20 s for the process to end and sets `status`; a process still running then is
+# killed (status 137).
+wait_exit() {
+    (sleep 20; kill -9 "$1" 2>/dev/null) &
+    local watchdog=$!
+    status=0
+    wait "$1" || status=$?
+    kill "$watchdog" 2>/dev/null || true
+}
+
+# run CASE BOX_TITLE EXIT_STATUS [pack.db bytes as a printf format]
+run() {
+    case=$1
+    local title=$2 expected=$3 pack=${4:-}
+    local folder="$work/$case"
+    mkdir -p "$folder"
+    cp "$installer" "$folder/installer"
+    if [ -n "$pack" ]; then printf "$pack" >"$folder/pack.db"; fi
+
+    (cd / && exec "$folder/installer") & local pid=$!
+    local box
+    box=$(wait_window "^$title\$") || { kill -9 "$pid" 2>/dev/null; fail "no box titled \"$title\""; }
+    [ "$(xdotool getwindowname "$box")" = "$title" ] || fail "box title is \"$(xdotool getwindowname "$box")\""
+    if xdotool search --onlyvisible --name "$caption" >/dev/null 2>&1; then
+        kill -9 "$pid"; fail "the main window is shown before the box"
+    fi
+    import -window root "$shots/$case.png"
+    # Something was drawn: the screen is not uniformly black.
+    [ "$(convert "$shots/$case.png" -format '%[fx:maxima>0]' info:)" = 1 ] || fail "blank screenshot"
+
+    xdotool windowfocus --sync "$box" key Return
+    wait_exit "$pid"
+    [ "$status" = "$expected" ] || fail "exit status $status, expected $expected"
+    echo "ok ($case): box \"$title\", exit status $status, screenshot $shots/$case.png"
+}
+
+run missing-package installer 0
+run not-hex-payload "Application Error" 1 'G1\x02\x00\x00\x00'

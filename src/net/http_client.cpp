@@ -101,8 +101,12 @@ QByteArray HttpClient::RequestHead()
 
 bool HttpClient::Reusable()
 {
-    return connection_ && connection_->StillOpen() &&
-           FoldAsciiCase(reply_.Header(u"Connection")) != QLatin1String("close");
+    const QString connection = FoldAsciiCase(reply_.Header(u"Connection"));
+    // An HTTP/1.0 server closes after its reply unless it said keep-alive; waiting for
+    // that close to show would race with the next request.
+    const bool closesByDefault = reply_.statusLine.startsWith(QLatin1String("HTTP/1.0 "));
+    return connection_ && connection_->StillOpen() && connection != QLatin1String("close") &&
+           (!closesByDefault || connection == QLatin1String("keep-alive"));
 }
 
 void HttpClient::CloseUnlessReusable()

@@ -194,14 +194,26 @@ TEST(HttpClient, FollowsAnAbsoluteRedirectToAnotherServer)
     EXPECT_EQ(target.Requests()[0], HeadFor("/d/f.zip", target.Port()));
 }
 
-TEST(HttpClient, OpensANewConnectionAfterConnectionClose)
+TEST(HttpClient, ReusesAConnectionOnlyWhenTheReplyAllows)
 {
-    ScriptedServer server({Once(Redirect("/b", "Connection: close\r\nContent-Length: 0\r\n")),
-                           Once("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")});
-    HttpClient client;
-    client.HandleRedirects = true;
-    EXPECT_EQ(Fetch(client, server.Url("/a")).body, "!");
-    EXPECT_EQ(server.Accepted(), 2);
+    const std::pair<QByteArray, int> cases[] = {
+        {"HTTP/1.1 302 Found\r\nConnection: Close\r\n", 2},
+        {"HTTP/1.0 302 Found\r\n", 2},
+        {"HTTP/1.0 302 Found\r\nConnection: keep-alive\r\n", 1},
+        {"HTTP/1.1 302 Found\r\n", 1},
+    };
+    for (const auto &[head, connections] : cases) {
+        const Script reuse = {Step::ExpectRequest(), Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n"),
+                              Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")};
+        const Script fresh = {Step::ExpectRequest(), Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n"),
+                              Step::CloseOrderly()};
+        ScriptedServer server(connections == 1 ? std::vector<Script>{reuse}
+                                               : std::vector<Script>{fresh, Once("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")});
+        HttpClient client;
+        client.HandleRedirects = true;
+        EXPECT_EQ(Fetch(client, server.Url("/a")).body, "!") << head.toStdString();
+        EXPECT_EQ(server.Accepted(), connections) << head.toStdString();
+    }
 }
 
 TEST(HttpClient, RedirectBodiesAreDiscardedAndTheSinkSetBack)

@@ -1,0 +1,173 @@
+// Against servers nobody here wrote: Python's http.server, plain and over TLS.
+#include "connection.h"
+#include "fetch_helper.h"
+#include "python_server.h"
+#include "qt_print.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray RandomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20260309);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+class RealServer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        content_ = RandomBytes(6 * 1024 * 1024 + 123);
+        WriteFile(root_.filePath("big.bin"), content_);
+        WriteFile(root_.filePath("small.txt"), "small file\n");
+    }
+
+    QTemporaryDir root_;
+    QByteArray content_;
+};
+
+TEST_F(RealServer, DownloadsAMultiMegabyteFileIntoAFile)
+{
+    PythonServer server(root_.path());
+    ASSERT_NE(server.Port(), 0);
+    QTemporaryDir out;
+    QFile file(out.filePath("big.bin.tmp"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    HttpClient client;
+    client.HandleRedirects = true;
+    qint64 announced = -1, last = 0, steps = 0;
+    client.OnWorkBegin = [&](HttpClient &, TWorkMode, qint64 max) { announced = max; };
+    client.OnWork = [&](HttpClient &, TWorkMode, qint64 count) {
+        EXPECT_LE(count - last, 32768);
+        last = count;
+        ++steps;
+    };
+    ByteSink sink(file);
+    client.Get(server.Url("/big.bin"), sink);
+    client.Disconnect();
+    file.close();
+    EXPECT_EQ(announced, content_.size());
+    EXPECT_EQ(last, content_.size());
+    EXPECT_GE(steps, content_.size() / 32768);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == content_);
+}
+
+TEST_F(RealServer, FollowsARedirectChainAndReportsA404)
+{
+    PythonServer server(root_.path());
+    HttpClient client;
+    client.HandleRedirects = true;
+    Fetched fetched = Fetch(client, server.Url("/redirect/4/small.txt"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_EQ(fetched.body, "small file\n");
+
+    HttpClient plain;
+    fetched = Fetch(plain, server.Url("/redirect/0/small.txt"));
+    EXPECT_EQ(fetched.error, u"HTTP/1.0 302 Found"_qs);
+
+    fetched = Fetch(server.Url("/missing.zip"));
+    EXPECT_EQ(fetched.error, u"HTTP/1.0 404 File not found"_qs);
+    EXPECT_EQ(fetched.statusCode, 404);
+    EXPECT_EQ(fetched.sinkSize, 0);
+}
+
+// Certificates made with the openssl command for this run.
+class Tls : public RealServer {
+protected:
+    static void SetUpTestSuite()
+    {
+        pki_ = new QTemporaryDir;
+        MakeAuthority("trusted");
+        MakeAuthority("stranger");
+        MakeServer("good", "trusted", "DNS:localhost,IP:127.0.0.1");
+        MakeServer("unknown", "stranger", "DNS:localhost,IP:127.0.0.1");
+        MakeServer("misnamed", "trusted", "DNS:other.example");
+        AddTrustedCaCertificates(QSslCertificate::fromPath(pki_->filePath("trusted.pem")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete pki_;
+    }
+
+    static QStringList Files(const QString &name)
+    {
+        return {pki_->filePath(name + ".pem"), pki_->filePath(name + ".key")};
+    }
+
+    static void Run(const QStringList &arguments)
+    {
+        QProcess openssl;
+        openssl.setWorkingDirectory(pki_->path());
+        openssl.start("openssl", arguments);
+        ASSERT_TRUE(openssl.waitForFinished(20000));
+        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    }
+    static void MakeAuthority(const QString &name)
+    {
+        Run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+             "-subj", "/CN=" + name + " test authority", "-keyout", name + ".key", "-out", name + ".pem"});
+    }
+    static void MakeServer(const QString &name, const QString &authority, const QString &altNames)
+    {
+        Run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj", "/CN=" + name,
+             "-keyout", name + ".key", "-out", name + ".csr"});
+        QFile extensions(pki_->filePath(name + ".ext"));
+        ASSERT_TRUE(extensions.open(QIODevice::WriteOnly));
+        extensions.write("subjectAltName=" + altNames.toLatin1() + "\n");
+        extensions.close();
+        Run({"x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
+             "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem"});
+    }
+
+    static inline QTemporaryDir *pki_ = nullptr;
+};
+
+TEST_F(Tls, DownloadsFromATrustedServer)
+{
+    PythonServer server(root_.path(), Files("good"));
+    const Fetched fetched = Fetch(server.Url("/big.bin", "https", "localhost"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_TRUE(fetched.body == content_);
+}
+
+TEST_F(Tls, RefusesAnUntrustedOrMisnamedServer)
+{
+    PythonServer unknown(root_.path(), Files("unknown"));
+    Fetched fetched = Fetch(unknown.Url("/small.txt", "https", "localhost"));
+    EXPECT_TRUE(fetched.error.startsWith("TLS handshake with localhost failed: ")) << fetched.error.toStdString();
+    EXPECT_TRUE(fetched.error.contains("issuer certificate")) << fetched.error.toStdString();
+    EXPECT_EQ(fetched.sinkSize, 0);
+
+    PythonServer misnamed(root_.path(), Files("misnamed"));
+    fetched = Fetch(misnamed.Url("/small.txt", "https", "localhost"));
+    EXPECT_TRUE(fetched.error.contains("host name did not match")) << fetched.error.toStdString();
+}
+
+TEST_F(Tls, RedirectsCrossBetweenHttpAndHttps)
+{
+    PythonServer secure(root_.path(), Files("good"));
+    PythonServer plain(root_.path());
+    HttpClient client;
+    client.HandleRedirects = true;
+    const QString toPlain = secure.Url("/to?" + QUrl::toPercentEncoding(plain.Url("/small.txt")), "https", "localhost");
+    Fetched fetched = Fetch(client, plain.Url("/to?" + QUrl::toPercentEncoding(toPlain)));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_EQ(fetched.body, "small file\n");
+}
+
+}  // namespace

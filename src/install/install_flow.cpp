@@ -1,0 +1,182 @@
+// The install button: from the chosen version to the started setup program.
+#include "failure.h"
+#include "form2.h"
+#include "http_client.h"
+#include "path_rules.h"
+#include "service_replies.h"
+#include "setup_launcher.h"
+#include "shell.h"
+#include "text_fetcher.h"
+#include "zip_extract.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <optional>
+
+namespace {
+
+const QString NoVersionChosen = QStringLiteral("请先选择要安装的软件版本");
+const QString BadAddress = QStringLiteral("获取的下载地址不正确，请点击上方图片进入网站联系客服反馈处理");
+const QString DownloadFailed =
+    QStringLiteral("下载失败！可能网络不通或磁盘空间不够，请点击上方图片进入网站联系客服反馈处理");
+const QString ArchiveMissing = QStringLiteral("下载成功，软件包找不到，请点击上方图片进入网站联系客服反馈处理");
+const QString SetupMissing = QStringLiteral("没有找到安装启动程序，请点击上方图片进入网站联系客服反馈处理；");
+const QString Unpacking =
+    QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
+const QString SetupStarted = QStringLiteral("已经启动安装程序，如长时间没有反应，请加客服QQ ");
+
+// One run of the install button. The run is not re-entrant, and a close of the window while
+// it is under way cancels it: the pumps report the close, and the run then leaves no
+// download behind and starts nothing.
+class InstallRun {
+public:
+    explicit InstallRun(TForm2 &form) : form_(form) { form_.installing = true; }
+    ~InstallRun() { form_.installing = false; }
+    InstallRun(const InstallRun &) = delete;
+    InstallRun &operator=(const InstallRun &) = delete;
+
+    void Run();
+
+private:
+    // PumpEvents; false once the window has been closed, after removing the download.
+    bool Pump(int times = 1);
+    void Discard();
+    bool Download(QFile &temporary);
+
+    TForm2 &form_;
+    SessionState &session_ = form_.Session;
+    QString temporaryPath_;
+};
+
+void InstallRun::Run() {
+    if (form_.ComboBox1->currentIndex() < 0) {
+        ShowNotice(NoVersionChosen);
+        return;
+    }
+    const QString versionId = form_.ComboBox1->currentData().toString();
+    const LookupVerdict verdict = JudgeLookupReply(FetchText(
+        DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
+        CodePage::Gbk));
+    if (verdict.kind == LookupVerdict::ServiceError) {
+        ShowNotice(verdict.text);
+        return;
+    }
+    if (verdict.kind == LookupVerdict::Refused) {
+        ShowNotice(BadAddress);
+        return;
+    }
+
+    session_.DownloadAddress = verdict.text;
+    form_.Panel2->show();
+    form_.Panel2->raise();
+    // Covered from now on; the keyboard must not reach them either.
+    form_.Button1->setEnabled(false);
+    form_.ComboBox1->setEnabled(false);
+    if (!Pump()) return;
+
+    session_.ArchivePath = session_.DownloadFolder + LastPathSegment(session_.DownloadAddress);
+    const QString unpackFolder = session_.DownloadFolder + BaseNameOf(FileNameOf(session_.ArchivePath));
+    if (!QFileInfo(unpackFolder).isDir()) QDir().mkdir(unpackFolder);
+    if (!Pump()) return;
+
+    temporaryPath_ = session_.ArchivePath + QStringLiteral(".tmp");
+    QFile::remove(temporaryPath_);
+    QFile::remove(session_.ArchivePath);
+    QFile temporary(temporaryPath_);
+    if (!temporary.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+        throw Failure("EFCreateError", QStringLiteral("Cannot create file \"%1\". %2")
+                                           .arg(QFileInfo(temporaryPath_).absoluteFilePath(),
+                                                temporary.errorString()));
+    }
+    if (!Download(temporary)) return;
+    temporary.close();
+    if (!Pump(2)) return;
+
+    QFile::rename(temporaryPath_, session_.ArchivePath); // never replaces; step below decides
+    if (!Pump()) return;
+    if (!QFileInfo(session_.ArchivePath).isFile()) {
+        FailAndQuit(ArchiveMissing);
+        return;
+    }
+
+    form_.label1->setText(Unpacking);
+    if (!Pump()) return;
+    ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
+    if (!Pump()) return;
+
+    const QString setupPath = unpackFolder + u'/' + form_.Settings.LauncherName;
+    if (!QFileInfo(setupPath).isFile()) {
+        FailAndQuit(SetupMissing);
+        return;
+    }
+    if (!Pump(4)) return;
+    QThread::msleep(1000);
+    if (!Pump(5)) return;
+    OpenSetupProgram(setupPath);
+    PumpEvents();
+
+    form_.label1->setText(!session_.NoticeText.isEmpty() ? session_.NoticeText
+                                                         : SetupStarted + session_.ServiceNumber);
+    PumpEvents();
+}
+
+// False when the download failed or the window was closed during it.
+bool InstallRun::Download(QFile &temporary) {
+    std::optional<HttpClient> client;
+    try {
+        client.emplace();
+        client->OnWorkBegin = [this](HttpClient &sender, TWorkMode mode, qint64 total) {
+            form_.onWorkBegin(sender, mode, total);
+        };
+        client->OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {
+            form_.onWork(sender, mode, done);
+        };
+        client->HandleRedirects = true;
+        ByteSink sink(temporary);
+        client->Get(session_.DownloadAddress, sink);
+        client->Disconnect();
+    } catch (const std::exception &) {
+        if (form_.closedDuringInstall) {
+            temporary.close();
+            Discard();
+            return false;
+        }
+        // Shown while the partial file is still open; it stays on disk.
+        FailAndQuit(DownloadFailed);
+        temporary.close();
+        client.reset();
+        PumpEvents();
+        return false;
+    }
+    if (form_.closedDuringInstall) { // during the last progress event's pump
+        temporary.close();
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool InstallRun::Pump(int times) {
+    for (int i = 0; i < times; ++i) PumpEvents();
+    if (!form_.closedDuringInstall) return true;
+    Discard();
+    return false;
+}
+
+void InstallRun::Discard() {
+    if (!temporaryPath_.isEmpty()) QFile::remove(temporaryPath_);
+    QFile::remove(session_.ArchivePath); // FormClose ran before the archive was in place
+}
+
+} // namespace
+
+void TForm2::Button1Click() {
+    if (installing) return; // a press by keyboard while a run is under way
+    InstallRun(*this).Run();
+}

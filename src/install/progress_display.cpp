@@ -1,0 +1,38 @@
+// The download progress display: percentage in bfb, the bar in units of 100 bytes.
+#include "form2.h"
+#include "failure.h"
+#include "http_client.h"
+#include "progress_math.h"
+#include "shell.h"
+
+#include <QProgressBar>
+
+namespace {
+
+// A close of the window stops the download at its next progress event.
+void StopIfClosed(const TForm2 &form) {
+    if (form.closedDuringInstall) throw Failure("EAbort", QStringLiteral("Operation aborted"));
+}
+
+} // namespace
+
+void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total) {
+    // An unknown length (0) gives the range 0..0, which the bar shows as busy.
+    loading->setMinimum(0);
+    loading->setMaximum(BarUnits(total));
+    Session.TotalBytes = total;
+    PumpEvents();
+    StopIfClosed(*this);
+}
+
+void TForm2::onWork(HttpClient &, TWorkMode, qint64 done) {
+    if (Session.TotalBytes == 0) {
+        bfb->setText(ReadableSize(done));
+    } else {
+        bfb->setText(QString::number(WholePercent(done, Session.TotalBytes)) + u'%');
+        // The bar ignores values outside its range; it is meant to show them at its ends.
+        loading->setValue(qBound(loading->minimum(), BarUnits(done), loading->maximum()));
+    }
+    PumpEvents();
+    StopIfClosed(*this);
+}

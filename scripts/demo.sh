@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Runs the installer against the sample product service.
+#
+# Builds the installer and packtool (in build/), starts tools/sample-service on a free port,
+# makes a program folder holding the installer and a pack.db that points at the service, and
+# starts the installer there. With a display you drive it yourself; without one ($DISPLAY
+# empty, or --headless) it runs on Xvfb, is driven with xdotool (choose a version, press
+# install, close the window), screenshots are saved and the outcome is checked.
+#
+# usage: scripts/demo.sh [--headless] [--version N] [--shots DIR]
+#                        [--no-build] [--installer PATH] [--packtool PATH] [--clean]
+# --clean removes the program folder afterwards (it is kept and named otherwise).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+headless=false
+[ -z "${DISPLAY:-}" ] && headless=true
+version=1 build=true clean=false shots="" installer="$root/build/src/app/installer" packtool="$root/build/tools/packtool/packtool"
+while [ $# -gt 0 ]; do
+    case $1 in
+    --headless) headless=true ;;
+    --version) version=$2; shift ;;
+    --shots) shots=$2; shift ;;
+    --no-build) build=false ;;
+    --installer) installer=$2; shift ;;
+    --packtool) packtool=$2; shift ;;
+    --clean) clean=true ;;
+    *) echo "usage: $0 [--headless] [--version N] [--shots DIR] [--no-build] [--installer PATH] [--packtool PATH] [--clean]" >&2
+       exit 2 ;;
+    esac
+    shift
+done
+
+if $build; then
+    echo "== building the installer and packtool in build/"
+    if [ -x "$root/scripts/build.sh" ]; then
+        "$root/scripts/build.sh"
+    else
+        generator=()
+        command -v ninja >/dev/null && [ ! -f "$root/build/Makefile" ] && generator=(-G Ninja)
+        cmake -S "$root" -B "$root/build" "${generator[@]}" >/dev/null
+        cmake --build "$root/build" -j "$(nproc)" --target installer packtool
+    fi
+fi
+
+work=$(mktemp -d /tmp/installer-demo.XXXXXX)
+app="$work/program"
+shots=${shots:-$work/screenshots}
+mkdir -p "$app" "$shots"
+
+echo "== starting the sample product service"
+python3 "$root/tools/sample-service/sample_service.py" --port 0 >"$work/service.out" 2>"$work/service.log" &
+service=$!
+finish() {
+    kill "$service" 2>/dev/null || true
+    if $clean; then rm -rf "$work"; fi
+}
+trap finish EXIT
+for _ in $(seq 100); do
+    [ -s "$work/service.out" ] && break
+    kill -0 "$service" 2>/dev/null || break
+    sleep 0.1
+done
+base=$(head -1 "$work/service.out" 2>/dev/null || true)
+if [ -z "$base" ]; then
+    echo "the sample service did not start:" >&2
+    cat "$work/service.log" >&2
+    exit 1
+fi
+sed 's/^/   /' "$work/service.out"
+
+echo "== program folder $app"
+cp "$installer" "$app/installer"
+"$packtool" write --pid sample-product --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
+    --notice "${base}notice" --versions "${base}versions" -o "$app/pack.db"
+"$packtool" show "$app/pack.db" | sed 's/^/   /'
+
+# What the chosen version's address names in download/ (the sample service's archive names).
+query="${base}versions?pid=sample-product&fee=1"
+version_id=$(curl -s --max-time 10 "$query&act=list" | iconv -f GBK -t UTF-8 | tr '|' '\n' |
+    sed -n "${version}p" | cut -d'`' -f1)
+archive=$(curl -s --max-time 10 "$query&act=down&vid=$version_id" | sed 's|.*/||')
+unpack=${archive%.*}
+
+if ! $headless; then
+    echo "== starting the installer: choose a version and press 点击现在安装; close the window to end"
+    (cd "$app" && ./installer) || true
+    marker=$(find "$app/download" -name setup-ran.txt 2>/dev/null | head -1)
+    if [ -n "$marker" ]; then
+        echo "== the setup program ran: $(head -1 "$marker") ($marker)"
+    else
+        echo "== the setup program did not run"
+    fi
+    echo "   program folder: $app"
+    exit 0
+fi
+
+echo "== running the installer on Xvfb, driven by xdotool (version $version: $archive)"
+unset QT_QPA_PLATFORM
+status=0
+timeout 150 xvfb-run -a -s "-screen 0 1280x800x24" \
+    "$root/tests/install/drive_installer.sh" "$app" "$shots" "$version" "$unpack" "$archive" || status=$?
+echo "   screenshots: $shots/opened.png, $shots/installing.png, $shots/finished.png"
+echo "   program folder: $app"
+[ "$status" -eq 124 ] && echo "== the demo ran out of time" >&2
+exit "$status"

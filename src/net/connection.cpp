@@ -43,12 +43,10 @@ QHostAddress Resolve(const ConnectionTarget &target)
     const auto wanted = target.ipv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol;
     if (literal.setAddress(target.host) && literal.protocol() == wanted)
         return literal;
-    if (!target.ipv6) {
-        const QHostInfo info = QHostInfo::fromName(AsciiHost(target.host));
-        for (const QHostAddress &address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol)
-                return address;
-        }
+    const QHostInfo info = QHostInfo::fromName(AsciiHost(target.host));
+    for (const QHostAddress &address : info.addresses()) {
+        if (address.protocol() == wanted)
+            return address;
     }
     throw TransferError(SocketErrorMessage(SocketErrorCode::HostNotFound));
 }

@@ -43,8 +43,6 @@ public:
     void Get(const QString &address, ByteSink &sink);
     void Disconnect();
 
-    const ReplyHead &Reply() const { return reply_; }
-
 private:
     struct Counter {
         int level = 0;

@@ -28,6 +28,8 @@ bool NameIs(const QString &line, QStringView name)
 
 QString LineText(QByteArrayView bytes)
 {
+    if (std::optional<QString> utf8 = DecodeUtf8Strict(bytes))
+        return *utf8;
     QString text(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const uchar byte = static_cast<uchar>(bytes[i]);

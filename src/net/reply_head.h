@@ -24,5 +24,7 @@ struct ReplyHead {
     QString Boundary() const;
 };
 
-// A received line as text: bytes up to 0x7F as themselves, the others as U+FFFD.
+// A received line as text: bytes up to 0x7F as themselves. Other bytes are read as UTF-8
+// when the line is well-formed UTF-8, so a Location naming a file in Chinese keeps its
+// name; in any other line each of them becomes U+FFFD.
 QString LineText(QByteArrayView bytes);

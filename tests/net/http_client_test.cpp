@@ -165,6 +165,8 @@ TEST(HttpClient, FollowsRedirectsOnOneConnection)
         {"/x/../c.zip", "/x/../c.zip"},
         {"c.zip?v=2#top", "/a/c.zip?v=2"},
         {"/x\rEvil: 1", "/x%0DEvil:%201"},
+        {"/\xE4\xB8\x8B\xE8\xBD\xBD.zip", "/%E4%B8%8B%E8%BD%BD.zip"},
+        {"/\xC4\xE3.zip", "/%EF%BF%BD%EF%BF%BD.zip"},
     };
     for (const auto &[location, target] : cases) {
         ScriptedServer server({{Step::ExpectRequest(), Step::Reply(Redirect(location)), Step::ExpectRequest(),

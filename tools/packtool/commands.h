@@ -8,6 +8,7 @@
 // status; the dispatcher in main.cpp maps names to them.
 int RunWrite(const QStringList &arguments);
 int RunShow(const QStringList &arguments);
+int RunCheck(const QStringList &arguments);
 
 // Helpers every subcommand shares.
 void Print(std::FILE *stream, const QString &text);

@@ -22,6 +22,10 @@ const Command commands[] = {
     {"show", RunShow,
      "show pack.db\n"
      "      Prints the package's fields as the installer reads them, or the error it would meet."},
+    {"check", RunCheck,
+     "check [--download] pack.db\n"
+     "      Fetches the banner, notice, version list and address lookups as the installer would and\n"
+     "      says what it makes of each; --download also downloads and test-unpacks every archive."},
 };
 
 } // namespace

@@ -1,0 +1,120 @@
+// `packtool check` against a scripted server: what it accepts, what it flags, its exit status.
+#include "fixtures.h"
+#include "script_server.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class PackToolCheck : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        const QString base = server.Base();
+        WritePackage(folder.path(), {QStringLiteral("demo"), QStringLiteral("setup.sh"),
+                                     base + "/banner," + base + "/ad," + base + "/notice", base + "/versions"});
+    }
+
+    // Runs the check and returns its exit status; its output goes to `output`.
+    int Check(const QStringList &options = {}) {
+        QProcess tool;
+        tool.start(QStringLiteral(PACKTOOL_PATH),
+                   QStringList{QStringLiteral("check")} + options + QStringList{folder.path() + "/pack.db"});
+        EXPECT_TRUE(tool.waitForFinished(60000));
+        output = QString::fromUtf8(tool.readAllStandardOutput());
+        return tool.exitCode();
+    }
+
+    void ServeGoodProduct(const QByteArray &archive) {
+        QImage banner(965, 477, QImage::Format_RGB32);
+        banner.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        banner.save(&buffer, "png");
+        server.On("/banner", ScriptServer::Ok(png));
+        server.On("/notice", ScriptServer::Ok("请加客服QQ 1"));
+        server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A"));
+        server.On("/versions?pid=demo&act=down&vid=1&fee=1",
+                  ScriptServer::Ok((server.Base() + "/soft/setup.zip").toLatin1()));
+        server.On("/soft/setup.zip", ScriptServer::Ok(archive));
+    }
+
+    QStringList Lines(const char *mark) const {
+        QStringList lines;
+        for (const QString &line : output.split(u'\n'))
+            if (line.startsWith(QLatin1String(mark))) lines.append(line);
+        return lines;
+    }
+
+    ScriptServer server;
+    QTemporaryDir folder;
+    QString output;
+};
+
+TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall) {
+    ServeGoodProduct(StoredZip({{"setup.sh", "#!/bin/sh\n", 0755}}));
+    EXPECT_EQ(Check({QStringLiteral("--download")}), 0) << output.toStdString();
+    EXPECT_TRUE(Lines("[FAIL]").isEmpty()) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("PNG, 965 x 477 pixels")));
+    EXPECT_TRUE(output.contains(QStringLiteral("-> download/setup.zip, unpacked into download/setup/")));
+    EXPECT_TRUE(output.contains(QStringLiteral("\"setup.sh\" is executable")));
+}
+
+TEST_F(PackToolCheck, WithoutDownloadTheArchiveIsNotFetched) {
+    ServeGoodProduct({});
+    EXPECT_EQ(Check(), 0) << output.toStdString();
+    EXPECT_FALSE(server.Requests().contains("/soft/setup.zip"));
+}
+
+TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse) {
+    server.On("/banner", ScriptServer::Ok("\xFF\xD8\xFF\xDB rest of a JPEG"));
+    server.On("/notice", ScriptServer::Ok("欢迎"));
+    server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A|junk|2`B|3`C|"));
+    server.On("/versions?pid=demo&act=down&vid=1&fee=1", ScriptServer::Ok("https://h/setup.zip"));
+    server.On("/versions?pid=demo&act=down&vid=2&fee=1", ScriptServer::Ok("http://h/soft/setup"));
+    server.On("/versions?pid=demo&act=down&vid=3&fee=1", ScriptServer::Ok("error: withdrawn"));
+    EXPECT_EQ(Check(), 1);
+    const QStringList failures = Lines("[FAIL]");
+    ASSERT_EQ(failures.size(), 6) << output.toStdString();
+    EXPECT_TRUE(failures[0].contains(QStringLiteral("FF D8 FF DB")));
+    EXPECT_TRUE(failures[1].contains(QStringLiteral("请加客服")));
+    EXPECT_TRUE(failures[2].contains(QStringLiteral("entry 1 \"junk\" is without a backtick")));
+    EXPECT_TRUE(failures[3].contains(QStringLiteral("entry 4 \"\" is empty")));
+    EXPECT_TRUE(failures[4].contains(QStringLiteral("\"https://h/setup.zip\", not an http:// address")));
+    EXPECT_TRUE(failures[5].contains(QStringLiteral("http://h/soft/setup does not end in a file name")));
+    ASSERT_EQ(Lines("[note]").size(), 1);
+    EXPECT_TRUE(Lines("[note]")[0].contains(QStringLiteral("\"error: withdrawn\", which the user is shown")));
+    EXPECT_TRUE(output.contains(QStringLiteral("6 check(s) failed")));
+}
+
+TEST_F(PackToolCheck, DownloadFindsAnArchiveWithoutItsSetupProgram) {
+    ServeGoodProduct(StoredZip({{"tools/setup.sh", "#!/bin/sh\n", 0755}}));
+    EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
+    ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
+    EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("holds no \"setup.sh\" at its top level")));
+}
+
+TEST_F(PackToolCheck, DownloadReportsAnArchiveThatCannotBeUnpacked) {
+    ServeGoodProduct("PK, but no archive");
+    EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
+    ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
+    EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("unpacking fails: Error reading zip file")));
+}
+
+TEST_F(PackToolCheck, ADamagedPackageFailsBeforeAnyRequest) {
+    QFile package(folder.path() + "/pack.db");
+    ASSERT_TRUE(package.open(QIODevice::WriteOnly));
+    package.write(QByteArray("\0\0\0\0", 4));
+    package.close();
+    EXPECT_EQ(Check(), 1);
+    EXPECT_TRUE(output.contains(QStringLiteral("文件已经被破坏，无法打开")));
+    EXPECT_TRUE(server.Requests().isEmpty());
+}
+
+} // namespace

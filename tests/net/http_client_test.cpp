@@ -262,7 +262,8 @@ TEST(HttpClient, StopsAtTheRedirectMaximum)
 TEST(HttpClient, CarriesCookiesAcrossRedirectHops)
 {
     ScriptedServer server({{
-        Step::ExpectRequest(), Step::Reply(Redirect("y.zip", "Set-Cookie: s=1\r\nSet-Cookie: gone=1\r\nContent-Length: 0\r\n")),
+        Step::ExpectRequest(), Step::Reply("HTTP/1.1 100 Continue\r\nSet-Cookie: early=1\r\n\r\n" +
+                                           Redirect("y.zip", "Set-Cookie: s=1\r\nSet-Cookie: gone=1\r\nContent-Length: 0\r\n")),
         Step::ExpectRequest(), Step::Reply(Redirect("/z.zip", "Set-Cookie: gone=0; Max-Age=-1\r\n"
                                                               "Set-Cookie: foreign=1; Domain=example.com\r\nContent-Length: 0\r\n")),
         Step::ExpectRequest(), Step::Reply(Redirect("/a/w.zip")),
@@ -274,9 +275,9 @@ TEST(HttpClient, CarriesCookiesAcrossRedirectHops)
     const std::vector<QByteArray> requests = server.Requests();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0], HeadFor("/a/x.zip", server.Port()));
-    EXPECT_EQ(requests[1], HeadFor("/a/y.zip", server.Port(), "Cookie: s=1; gone=1\r\n"));
+    EXPECT_EQ(requests[1], HeadFor("/a/y.zip", server.Port(), "Cookie: early=1; s=1; gone=1\r\n"));
     EXPECT_EQ(requests[2], HeadFor("/z.zip", server.Port()));
-    EXPECT_EQ(requests[3], HeadFor("/a/w.zip", server.Port(), "Cookie: s=1\r\n"));
+    EXPECT_EQ(requests[3], HeadFor("/a/w.zip", server.Port(), "Cookie: early=1; s=1\r\n"));
 }
 
 TEST(HttpClient, ReportsOneProgressStepPerReceive)
@@ -348,6 +349,23 @@ TEST(HttpClient, GrowsAFileSinkToTheAnnouncedLength)
     EXPECT_EQ(sizesSeen, std::vector<qint64>({1000}));
     EXPECT_EQ(file.size(), 600);
     EXPECT_EQ(file.pos(), 600);
+}
+
+TEST(HttpClient, RefusesABodyBeyondWhatTheSinkCanAddress)
+{
+    ScriptedServer server({Once("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775800\r\n\r\nabc")});
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    buffer.write("0123456789");
+    ByteSink sink(buffer);
+    HttpClient client;
+    try {
+        client.Get(server.Url("/"), sink);
+        ADD_FAILURE() << "Get succeeded";
+    } catch (const TransferError &error) {
+        EXPECT_EQ(error.Message(), u"Data is too large for stream"_qs);
+    }
+    EXPECT_EQ(buffer.data(), "0123456789");
 }
 
 TEST(HttpClient, BoundsEveryWait)

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr qint64 EndRecordSize = 22;
 constexpr qint64 EndRecordSearchSpan = 65535;
 constexpr qint64 SearchWindowSize = 1027;
 constexpr int UnicodePathId = 0x7075;
@@ -131,7 +130,7 @@ QByteArray TZipFile::ReadBytes(qint64 Count)
 // Searches the archive's tail backwards in overlapping windows so that a signature that
 // straddles two windows is still found. A signature without room for the record's fields
 // before the end of the archive is no record.
-qint64 TZipFile::FindEndOfCentralDirectory(QByteArray &Fields)
+bool TZipFile::FindEndOfCentralDirectory(char (&Fields)[EndRecordFieldsSize])
 {
     const qint64 Size = FStream.size();
     const qint64 Lowest = Size - qMin(Size, EndRecordSearchSpan);
@@ -143,28 +142,28 @@ qint64 TZipFile::FindEndOfCentralDirectory(QByteArray &Fields)
             throw ZipReadError();
         Window = ReadBytes(End - Start);
         for (qint64 At = Window.size() - 4; At >= 0; --At) {
-            if (Start + At + EndRecordSize <= Size && memcmp(Window.constData() + At, Signature, 4) == 0) {
+            if (Start + At + 4 + EndRecordFieldsSize <= Size && memcmp(Window.constData() + At, Signature, 4) == 0) {
                 if (!FStream.seek(Start + At + 4))
                     throw ZipReadError();
-                Fields = ReadBytes(EndRecordSize - 4);
-                return Start + At;
+                ReadExactly(Fields, EndRecordFieldsSize);
+                return true;
             }
         }
         if (Start == Lowest)
             break;
     }
-    return -1;
+    return false;
 }
 
 void TZipFile::LoadCentralDirectory()
 {
     if (FStream.size() == 0)
         throw Failure("EZipException", "Stream read error");
-    QByteArray EndFields;
-    if (FindEndOfCentralDirectory(EndFields) < 0)
+    char EndFields[EndRecordFieldsSize];
+    if (!FindEndOfCentralDirectory(EndFields))
         throw ZipReadError();
-    const quint16 Count = Get16(EndFields.constData() + 6);
-    if (!FStream.seek(Get32(EndFields.constData() + 12)))
+    const quint16 Count = Get16(EndFields + 6);
+    if (!FStream.seek(Get32(EndFields + 12)))
         throw ZipReadError();
     FFiles.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {

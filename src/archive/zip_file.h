@@ -40,7 +40,9 @@ public:
 
 private:
     void LoadCentralDirectory();
-    qint64 FindEndOfCentralDirectory(QByteArray &Fields);
+    // The 18 bytes that follow the end record's signature.
+    static constexpr int EndRecordFieldsSize = 18;
+    bool FindEndOfCentralDirectory(char (&Fields)[EndRecordFieldsSize]);
     void ReadExactly(char *Data, qint64 Count);
     QByteArray ReadBytes(qint64 Count);
     void RequireReadable() const;

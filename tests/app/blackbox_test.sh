@@ -36,7 +36,13 @@ wait_window() {
 # Waits up to 20 s for the process to end and sets `status`; a process still running then is
 # killed (status 137).
 wait_exit() {
-    (sleep 20; kill -9 "$1" 2>/dev/null) &
+    (
+        exec >/dev/null 2>&1
+        sleep 20 & sleeper=$!
+        trap 'kill "$sleeper"; exit 0' TERM
+        wait "$sleeper"
+        kill -9 "$1"
+    ) &
     local watchdog=$!
     status=0
     wait "$1" || status=$?

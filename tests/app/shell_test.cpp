@@ -13,6 +13,12 @@ struct TitleCase {
     QString title;
 };
 
+// Names the case in test listings.
+void PrintTo(const TitleCase &c, std::ostream *os)
+{
+    *os << c.path;
+}
+
 class ApplicationTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
 TEST_P(ApplicationTitleTest, DerivedFromTheProgramFile)
@@ -41,6 +47,11 @@ struct ErrorTextCase {
     QString shown;
 };
 
+void PrintTo(const ErrorTextCase &c, std::ostream *os)
+{
+    *os << c.message.toStdString();
+}
+
 class ErrorBoxTextTest : public ::testing::TestWithParam<ErrorTextCase> {};
 
 TEST_P(ErrorBoxTextTest, FullStopRule)
@@ -64,6 +75,11 @@ struct ApplicationErrorCase {
     QString message;
     QString text;
 };
+
+void PrintTo(const ApplicationErrorCase &c, std::ostream *os)
+{
+    *os << c.message.toStdString();
+}
 
 class ApplicationErrorTextTest : public ::testing::TestWithParam<ApplicationErrorCase> {};
 

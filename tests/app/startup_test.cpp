@@ -102,6 +102,25 @@ TEST_F(StartUpTest, FailureEscapingShowEndsWithOneBehindTheVisibleWindow)
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() || !MainWindow());
 }
 
+TEST_F(StartUpTest, MinimizeAndRestoreDoNotRunTheShowHandlerAgain)
+{
+    script.show = [] {
+        QTimer::singleShot(0, qApp, [] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (w->isVisible()) {
+                    w->showMinimized();
+                    PumpEvents();
+                    w->showNormal();
+                    PumpEvents();
+                }
+            }
+            RequestQuit();
+        });
+    };
+    EXPECT_EQ(RunMainWindow<ProbeWindow>(), 0);
+    EXPECT_EQ(script.showRuns, 1);
+}
+
 TEST_F(StartUpTest, WindowIsCentredOnTheWorkArea)
 {
     QRect frame;
@@ -127,6 +146,12 @@ struct RunCase {
     const char *boxTitle;                 // nullptr: no box; "" for the application title
     QString boxText;                      // for an "Application Error" box: kind + "|" + message
 };
+
+// Names the case in test listings.
+void PrintTo(const RunCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class InstallerRunTest : public StartUpTest, public ::testing::WithParamInterface<RunCase> {};
 

@@ -12,6 +12,12 @@ struct DecodeCase {
     QByteArray plain;
 };
 
+// Names the case in test listings.
+void PrintTo(const DecodeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeTest, GivesThePlainBytes)
@@ -38,6 +44,11 @@ struct BadPairCase {
     QByteArray payload;
     QString message;
 };
+
+void PrintTo(const BadPairCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class BadPairTest : public ::testing::TestWithParam<BadPairCase> {};
 

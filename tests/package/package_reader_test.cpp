@@ -24,6 +24,12 @@ struct OutcomeCase {
     PackageSettings settings;
 };
 
+// Names the case in test listings.
+void PrintTo(const OutcomeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 PackageSettings ReadFields(const QString &addressTriple)
 {
     return {"pid-42", QStringLiteral("安装程序.exe"), addressTriple, {}, {}, {}, "http://a.test/versions"};
@@ -147,6 +153,11 @@ struct FailureCase {
     const char *kind;
     QString message;
 };
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class PackageFailureTest : public PackageFolder, public ::testing::WithParamInterface<FailureCase> {};
 

@@ -80,7 +80,8 @@ TEST_F(PacktoolTest, ShowPrintsTheFieldsByName)
 
 TEST_F(PacktoolTest, AppendToCopyKeepsTheOriginal)
 {
-    const QByteArray program("\x7F" "ELF program bytes\n\0\1\2", 24);
+    static const char bytes[] = "\x7F" "ELF program bytes\n\0\1\2";
+    const QByteArray program(bytes, sizeof bytes - 1);
     WriteFile(file("setup.bin"), program);
     const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
                              QStringList{"--append-to", file("setup.bin"), "-o", file("out.bin")});
@@ -105,6 +106,12 @@ struct ShowErrorCase {
     QByteArray file; // empty: no file at all
     QString expected;
 };
+
+// Names the case in test listings.
+void PrintTo(const ShowErrorCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class PacktoolShowErrorTest : public PacktoolTest, public ::testing::WithParamInterface<ShowErrorCase> {};
 
@@ -133,6 +140,11 @@ struct BadArgumentsCase {
     QStringList arguments;
     QString problem;
 };
+
+void PrintTo(const BadArgumentsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class PacktoolBadArgumentsTest : public PacktoolTest, public ::testing::WithParamInterface<BadArgumentsCase> {};
 

@@ -240,6 +240,18 @@ TEST(HttpClient, RedirectBodiesAreDiscardedAndTheSinkSetBack)
     EXPECT_EQ(events, QStringList({"begin 4", "work 4", "end", "begin 0", "end", "begin 2", "work 2", "end"}));
 }
 
+TEST(HttpClient, FollowsARedirectWhoseBodyWasCutShort)
+{
+    ScriptedServer server({Once(Redirect("/b", "Content-Length: 10\r\n") + "abc"),
+                           Once("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    HttpClient client;
+    client.HandleRedirects = true;
+    const Fetched fetched = Fetch(client, server.Url("/a"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_EQ(fetched.body, "ok");
+    EXPECT_EQ(fetched.events, QStringList({"begin 10", "work 3", "end", "begin 2", "work 2", "end"}));
+}
+
 TEST(HttpClient, StopsAtTheRedirectMaximum)
 {
     for (int maximum : {15, 3}) {

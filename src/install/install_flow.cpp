@@ -110,7 +110,8 @@ void InstallRun::Run() {
     ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
     if (!Pump()) return;
 
-    const QString setupPath = unpackFolder + u'/' + form_.Settings.LauncherName;
+    // A launcher named with "\" lies in a folder of the archive, as the archive's own names do.
+    const QString setupPath = unpackFolder + u'/' + QString(form_.Settings.LauncherName).replace(u'\\', u'/');
     if (!QFileInfo(setupPath).isFile()) {
         FailAndQuit(SetupMissing);
         return;

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QComboBox>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 
@@ -162,6 +163,32 @@ TEST_F(WindowTest, DownloadFolderThatCannotBeCreatedIsNoMessageYet) {
     EXPECT_EQ(form->Session.DownloadFolder, Download());
     EXPECT_FALSE(QFileInfo(Download()).isDir());
     EXPECT_TRUE(notices.isEmpty());
+}
+
+// Records how many requests the server had seen when the banner was first painted.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(const ScriptServer &server) : server_(server) {}
+    qsizetype requestsSeen = -1;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && requestsSeen < 0) requestsSeen = server_.Requests().size();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const ScriptServer &server_;
+};
+
+TEST_F(WindowTest, TheWindowIsPaintedBeforeItsRequests) {
+    Create();
+    FirstPaint paint(server);
+    form->Image2ad->installEventFilter(&paint);
+    form->show();
+    form->FormShow();
+    EXPECT_EQ(paint.requestsSeen, 0);
+    EXPECT_EQ(server.Requests().size(), 3); // banner, notice, version list
 }
 
 TEST_F(WindowTest, BannerClickOpensTheAdvertisement) {

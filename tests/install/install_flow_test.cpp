@@ -252,6 +252,14 @@ TEST_F(InstallTest, LeftoversOfAnEarlierRunAreReplacedOrReused) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
 }
 
+TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive) {
+    launcherName = QStringLiteral("bin\\setup.sh");
+    ServeVersion("/soft/setup.zip", StoredZip({{"bin/setup.sh", MarkerScript(), 0755}}));
+    Install();
+    EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
+    EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/bin/ran.txt")));
+}
+
 TEST_F(InstallTest, ASetupProgramThatIsNoExecutableGoesToTheDesktop) {
     launcherName = QStringLiteral("安装说明.txt");
     UrlRecorder desktop(QStringLiteral("file"));

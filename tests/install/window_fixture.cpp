@@ -26,11 +26,16 @@ void WindowTest::TearDown() {
     ResetQuit();
 }
 
-TForm2 &WindowTest::Open() {
+TForm2 &WindowTest::Create() {
     WritePackage(folder_.path(), {packageId, launcherName,
                                   Address("/banner") + u',' + Address("/ad") + u',' + Address("/notice"),
                                   Address("/versions")});
     form = std::make_unique<TForm2>();
+    return *form;
+}
+
+TForm2 &WindowTest::Open() {
+    Create();
     form->show();
     form->FormShow();
     return *form;

@@ -20,7 +20,9 @@ protected:
     QString Download() const { return Folder() + QStringLiteral("download/"); }
     QString Address(const QByteArray &target) const { return server.Base() + QString::fromLatin1(target); }
 
-    // Writes pack.db for the server's services and opens the window: creation, show, FormShow.
+    // Writes pack.db for the server's services and creates the window.
+    TForm2 &Create();
+    // Create, then show and FormShow.
     TForm2 &Open();
 
     // Scripts the version list and the lookup of version "1" to point at the archive target.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the built installer the way a user does, from a folder of its own on a real X server
 # (Xvfb, xcb platform), and answers its boxes with the keyboard:
-#   (a) no pack.db: the notice "文件不存在：<path>", then exit status 0;
+#   (a) no pack.db: the notice "文件不存在：<path>", then the window's opening load, then exit
+#       status 0;
 #   (b) a package whose payload holds the pair G1: the "Application Error" box, then status 1.
 # Screenshots of each box go to the given folder. Every wait is bounded.
 # usage: blackbox_test.sh INSTALLER SHOT_FOLDER
@@ -72,6 +73,12 @@ run() {
     xdotool windowfocus --sync "$box" key Return
     wait_exit "$pid"
     [ "$status" = "$expected" ] || fail "exit status $status, expected $expected"
+    # The window's opening load creates download/: it ran after a notice, never after a failure.
+    if [ "$expected" = 0 ]; then
+        [ -d "$folder/download" ] || fail "the window's opening load did not run"
+    else
+        [ ! -e "$folder/download" ] || fail "the opening load ran after a failed creation"
+    fi
     echo "ok ($case): box \"$title\", exit status $status, screenshot $shots/$case.png"
 }
 

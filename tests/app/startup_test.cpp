@@ -5,6 +5,7 @@
 #include "package_reader.h"
 #include "window_fixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScreen>
@@ -167,6 +168,8 @@ TEST_P(InstallerRunTest, PackageDecidesHowTheRunEnds)
             form->close();
     });
     EXPECT_EQ(RunMainWindow<TForm2>(), c.status);
+    // The opening load creates the download folder: it ran unless creation failed.
+    EXPECT_EQ(QDir(folder() + "download").exists(), c.status == 0);
     if (!c.boxTitle) {
         EXPECT_TRUE(boxes.empty());
         return;

@@ -34,6 +34,12 @@ QString ValueProblem(const QString &option, const QString &value, bool isAddress
     return {};
 }
 
+int FileError(const char *action, const QString &path, const QString &reason)
+{
+    Print(stderr, QStringLiteral("packtool: cannot %1 \"%2\": %3\n").arg(QLatin1String(action), path, reason));
+    return 1;
+}
+
 QByteArray PackageBytes(const QStringList &fields)
 {
     const QByteArray payload = EncodePackageText(EncodeGbk(fields.join(FieldSeparator)));
@@ -42,13 +48,27 @@ QByteArray PackageBytes(const QStringList &fields)
     return payload + QByteArray(trailer, TrailerSize);
 }
 
-int WriteAtomically(const QString &path, const QByteArray &content)
+// Writes the base file's bytes (if any) followed by the package into path, replacing it only
+// once everything is written. The base is copied in blocks, so a large program costs no memory.
+int WriteAtomically(const QString &path, const QString &base, const QByteArray &package)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        Print(stderr, QStringLiteral("packtool: cannot write \"%1\": %2\n").arg(path, file.errorString()));
-        return 1;
+    QSaveFile output(path);
+    if (!output.open(QIODevice::WriteOnly))
+        return FileError("write", path, output.errorString());
+    if (!base.isEmpty()) {
+        QFile input(base);
+        if (!input.open(QIODevice::ReadOnly))
+            return FileError("read", base, input.errorString());
+        QByteArray block;
+        while (!(block = input.read(1 << 20)).isEmpty()) {
+            if (output.write(block) != block.size())
+                return FileError("write", path, output.errorString());
+        }
+        if (input.error() != QFileDevice::NoError)
+            return FileError("read", base, input.errorString());
     }
+    if (output.write(package) != package.size() || !output.commit())
+        return FileError("write", path, output.errorString());
     return 0;
 }
 
@@ -89,14 +109,5 @@ int RunWrite(const QStringList &arguments)
     if (output.isEmpty())
         return UsageError(QStringLiteral("give -o or --append-to"));
 
-    QByteArray content;
-    if (!base.isEmpty()) {
-        QFile file(base);
-        if (!file.open(QIODevice::ReadOnly)) {
-            Print(stderr, QStringLiteral("packtool: cannot read \"%1\": %2\n").arg(base, file.errorString()));
-            return 1;
-        }
-        content = file.readAll();
-    }
-    return WriteAtomically(output, content + PackageBytes(fields));
+    return WriteAtomically(output, base, PackageBytes(fields));
 }

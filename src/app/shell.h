@@ -15,7 +15,8 @@ void SetProgramFolder(const QString &folder);
 QString ApplicationTitle();
 QString ApplicationTitleFor(const QString &programPath);
 
-// A modal box titled ApplicationTitle with one OK button; returns when it is dismissed.
+// A modal box titled ApplicationTitle with one OK button and no icon; returns when it is
+// dismissed.
 void ShowNotice(const QString &text);
 // Asks the program to end once the current handler and the pending events are done.
 void RequestQuit();
@@ -39,5 +40,7 @@ struct MessageBox {
     bool topLevel = false;
 };
 using MessagePresenter = std::function<void(const MessageBox &box)>;
+// An empty presenter restores the default.
 void SetMessagePresenter(MessagePresenter presenter);
+// Fails with "Messages must be shown in the main UI thread." on any other thread.
 void PresentMessage(const MessageBox &box);

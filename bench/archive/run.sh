@@ -51,22 +51,33 @@ fi
 
 median3() { sort -n | sed -n 2p; }
 
-# Runs "$@" 3 times into fresh $work/out; prints the median wall time and the median CPU time
-# (user + system) in seconds. CPU time is the steadier figure on a shared machine.
-time_tool() {
-    for run in 1 2 3; do
-        rm -rf "$work/out" && mkdir -p "$work/out" && sync
-        /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" >/dev/null 2>&1
-        cat "$work/time.txt"
-    done >"$work/runs.txt"
-    wall=$(cut -d' ' -f1 "$work/runs.txt" | median3)
-    cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/runs.txt" | median3)
+# One timed run of "$@" into a fresh $work/out, appended to $work/$name.runs as "wall user system".
+time_once() {
+    name=$1
+    shift
+    rm -rf "$work/out" && mkdir -p "$work/out" && sync
+    /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" >/dev/null 2>&1
+    cat "$work/time.txt" >>"$work/$name.runs"
+}
+
+# The median wall time and the median CPU time (user + system) of a tool's runs. CPU time is
+# the steadier figure on a shared machine.
+medians() {
+    wall=$(cut -d' ' -f1 "$work/$1.runs" | median3)
+    cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/$1.runs" | median3)
     echo "$wall $cpu"
 }
 
-ours=$(time_tool "$zipextract" "$archive" "$work/out")
-unzip=$(time_tool unzip -o -q "$archive" -d "$work/out")
-bsdtar=$(time_tool bsdtar -xf "$archive" -C "$work/out")
+# The tools take turns, so that a busy spell on the machine hits all of them alike.
+rm -f "$work"/*.runs
+for round in 1 2 3; do
+    time_once zipextract "$zipextract" "$archive" "$work/out"
+    time_once unzip unzip -o -q "$archive" -d "$work/out"
+    time_once bsdtar bsdtar -xf "$archive" -C "$work/out"
+done
+ours=$(medians zipextract)
+unzip=$(medians unzip)
+bsdtar=$(medians bsdtar)
 
 # Our output must be right, not just fast.
 rm -rf "$work/out" "$work/check" && mkdir -p "$work/out" "$work/check"

@@ -68,8 +68,8 @@ quint32 CopyData(TZipStream &Reader, quint32 Size, TOutputFile &Output)
 }
 
 // Host 0 archives carry DOS attributes, of which only read-only means anything here; host 3
-// archives carry Unix permissions, kept as Unix tools keep them. Link entries become plain
-// files, so their link permissions are not given to them.
+// archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
+// entries become plain files, so their link permissions are not given to them.
 void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
 {
     const QDateTime Modified = DosDateTimeToLocal(LocalHeader.ModifiedDateTime);

@@ -16,12 +16,21 @@ if [ "${1:-}" != --inside ]; then
 fi
 installer=$2
 shots=$3
-work=$(mktemp -d)
+# Kept beside the screenshots rather than in /tmp, where other programs may clean up.
+work=$(mktemp -d "$shots/run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 unset QT_QPA_PLATFORM
 caption='^软件在线安装$'
 
-fail() { echo "FAIL ($case): $*" >&2; exit 1; }
+fail() {
+    echo "FAIL ($case): $*" >&2
+    import -window root "$shots/$case-failed.png" || true
+    echo "windows on the screen:" >&2
+    for id in $(xdotool search --onlyvisible --name '.*' 2>/dev/null); do
+        echo "  $id \"$(xdotool getwindowname "$id" 2>/dev/null)\"" >&2
+    done
+    exit 1
+}
 
 # Waits up to 20 s for a visible window whose name matches; prints its id.
 wait_window() {
@@ -34,22 +43,6 @@ wait_window() {
     return 1
 }
 
-# Waits up to 20 s for the process to end and sets `status`; a process still running then is
-# killed (status 137).
-wait_exit() {
-    (
-        exec >/dev/null 2>&1
-        sleep 20 & sleeper=$!
-        trap 'kill "$sleeper"; exit 0' TERM
-        wait "$sleeper"
-        kill -9 "$1"
-    ) &
-    local watchdog=$!
-    status=0
-    wait "$1" || status=$?
-    kill "$watchdog" 2>/dev/null || true
-}
-
 # run CASE BOX_TITLE EXIT_STATUS [pack.db bytes as a printf format]
 run() {
     case=$1
@@ -59,19 +52,21 @@ run() {
     cp "$installer" "$folder/installer"
     if [ -n "$pack" ]; then printf "$pack" >"$folder/pack.db"; fi
 
-    (cd / && exec "$folder/installer") & local pid=$!
+    # Killed (status 137) if it is still running a minute later.
+    (cd / && exec timeout -s KILL 60 "$folder/installer") & local pid=$!
     local box
-    box=$(wait_window "^$title\$") || { kill -9 "$pid" 2>/dev/null; fail "no box titled \"$title\""; }
+    box=$(wait_window "^$title\$") || { kill "$pid" 2>/dev/null; fail "no box titled \"$title\""; }
     [ "$(xdotool getwindowname "$box")" = "$title" ] || fail "box title is \"$(xdotool getwindowname "$box")\""
     if xdotool search --onlyvisible --name "$caption" >/dev/null 2>&1; then
-        kill -9 "$pid"; fail "the main window is shown before the box"
+        kill "$pid"; fail "the main window is shown before the box"
     fi
     import -window root "$shots/$case.png"
     # Something was drawn: the screen is not uniformly black.
     [ "$(convert "$shots/$case.png" -format '%[fx:maxima>0]' info:)" = 1 ] || fail "blank screenshot"
 
     xdotool windowfocus --sync "$box" key Return
-    wait_exit "$pid"
+    local status=0
+    wait "$pid" || status=$?
     [ "$status" = "$expected" ] || fail "exit status $status, expected $expected"
     # The window's opening load creates download/: it ran after a notice, never after a failure.
     if [ "$expected" = 0 ]; then

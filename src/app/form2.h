@@ -68,6 +68,7 @@ public:
 
     // Handlers, named after their events.
     void FormCreate();
+    // Run once by the start-up sequence (RunMainWindow), after the window became visible.
     void FormShow();
     void FormClose();
     void Image2adClick();
@@ -82,6 +83,6 @@ public:
 
 protected:
     // A close by the user runs FormClose and ends the program; the window stays on screen
-    // until then.
+    // until then. A close while an install runs sets closedDuringInstall for the flow.
     void closeEvent(QCloseEvent *event) override;
 };

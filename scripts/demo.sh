@@ -15,7 +15,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 headless=false
 [ -z "${DISPLAY:-}" ] && headless=true
-version=1 build=true clean=false shots="" installer="$root/build/src/app/installer" packtool="$root/build/tools/packtool/packtool"
+version=1 build=true clean=false shots="" installer="$root/build/src/app/Installer" packtool="$root/build/tools/packtool/packtool"
 while [ $# -gt 0 ]; do
     case $1 in
     --headless) headless=true ;;
@@ -70,7 +70,7 @@ fi
 sed 's/^/   /' "$work/service.out"
 
 echo "== program folder $app"
-cp "$installer" "$app/installer"
+cp "$installer" "$app/Installer"
 "$packtool" write --pid sample-product --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
     --notice "${base}notice" --versions "${base}versions" -o "$app/pack.db"
 "$packtool" show "$app/pack.db" | sed 's/^/   /'
@@ -84,7 +84,7 @@ unpack=${archive%.*}
 
 if ! $headless; then
     echo "== starting the installer: choose a version and press 点击现在安装; close the window to end"
-    (cd "$app" && ./installer) || true
+    (cd "$app" && ./Installer) || true
     marker=$(find "$app/download" -name setup-ran.txt 2>/dev/null | head -1)
     if [ -n "$marker" ]; then
         echo "== the setup program ran: $(head -1 "$marker") ($marker)"

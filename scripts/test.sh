@@ -19,7 +19,6 @@ echo "== optimised build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== sanitizer build =="
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_SANITIZE=ON

@@ -19,6 +19,8 @@ const Signature Signatures[] = {
     {"\x89PNG", "png"},
     {"II*", "tiff"},
     {"MM*", "tiff"},
+    // The header every big-endian TIFF really has; "MM*" alone matches none.
+    {QByteArrayView("MM\0*", 4), "tiff"},
     {"\xFF\xD8\xFF\xE0", "jpeg"},
     {"\xFF\xD8\xFF\xE1", "jpeg"},
 };

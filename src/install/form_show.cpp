@@ -1,13 +1,11 @@
 // The window's opening load: banner, notice, download folder and version list.
 #include "banner_picture.h"
 #include "form2.h"
-#include "http_client.h"
 #include "service_replies.h"
 #include "shell.h"
 #include "text.h"
 #include "text_fetcher.h"
 
-#include <QBuffer>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -20,13 +18,7 @@ namespace {
 // Any failure keeps the banner it had.
 void LoadBanner(TImage &banner, const QString &address) {
     try {
-        QBuffer buffer;
-        buffer.open(QIODevice::ReadWrite);
-        ByteSink sink(buffer);
-        HttpClient client;
-        client.Get(address, sink);
-        client.Disconnect();
-        banner.SetPicture(LoadBannerPicture(buffer.data(), banner.Picture()));
+        banner.SetPicture(LoadBannerPicture(FetchBytes(address), banner.Picture()));
     } catch (const std::exception &) {
     }
 }
@@ -41,7 +33,6 @@ void TForm2::FormShow() {
 
     LoadBanner(*Image2ad, Settings.BannerAddress);
 
-    Session.NoticeText.clear();
     Session.NoticeText = KeptNotice(FetchText(Settings.NoticeAddress, CodePage::Utf8));
 
     Session.DownloadFolder = ProgramFolder() + QStringLiteral("download/");

@@ -6,18 +6,23 @@
 #include <QBuffer>
 #include <QStringDecoder>
 
-QString FetchText(const QString &address, CodePage codePage)
+QByteArray FetchBytes(const QString &address)
 {
-    if (codePage == CodePage::Gbk && !QStringDecoder("GBK").isValid())
-        throw Failure(QStringLiteral("EEncodingError"), QStringLiteral("Invalid code page"));
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     ByteSink sink(buffer);
     HttpClient client;
+    client.Get(address, sink);
+    client.Disconnect();
+    return buffer.data();
+}
+
+QString FetchText(const QString &address, CodePage codePage)
+{
+    if (codePage == CodePage::Gbk && !QStringDecoder("GBK").isValid())
+        throw Failure(QStringLiteral("EEncodingError"), QStringLiteral("Invalid code page"));
     try {
-        client.Get(address, sink);
-        client.Disconnect();
-        const QByteArray &body = buffer.data();
+        const QByteArray body = FetchBytes(address);
         if (codePage == CodePage::Gbk)
             return DecodeGbk(body);
         return DecodeUtf8Strict(body).value_or(QString());

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 enum class CodePage { Gbk = 936, Utf8 = 65001 };
+
+// The whole body at the address, fetched into memory by a fresh client with its default
+// settings (redirects not followed). Raises the client's failure.
+QByteArray FetchBytes(const QString &address);
 
 // The whole body at the address, decoded with the caller's code page (the reply's declared
 // character set plays no part). Never fails: any failure, an invalid UTF-8 body included,

@@ -49,11 +49,11 @@ run() {
     local title=$2 expected=$3 pack=${4:-}
     local folder="$work/$case"
     mkdir -p "$folder"
-    cp "$installer" "$folder/installer"
+    cp "$installer" "$folder/Installer"
     if [ -n "$pack" ]; then printf "$pack" >"$folder/pack.db"; fi
 
     # Killed (status 137) if it is still running a minute later.
-    (cd / && exec timeout -s KILL 60 "$folder/installer") & local pid=$!
+    (cd / && exec timeout -s KILL 60 "$folder/Installer") & local pid=$!
     local box
     box=$(wait_window "^$title\$") || { kill "$pid" 2>/dev/null; fail "no box titled \"$title\""; }
     [ "$(xdotool getwindowname "$box")" = "$title" ] || fail "box title is \"$(xdotool getwindowname "$box")\""
@@ -77,5 +77,5 @@ run() {
     echo "ok ($case): box \"$title\", exit status $status, screenshot $shots/$case.png"
 }
 
-run missing-package installer 0
+run missing-package Installer 0
 run not-hex-payload "Application Error" 1 'G1\x02\x00\x00\x00'

@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LeadCase{"\xFF\xD8\xFF\xE1", "jpeg"}, LeadCase{"\xFF\xD8\xFF\xDB", ""},
                     LeadCase{"GIF", ""}, // fewer than 4 bytes
                     LeadCase{"BM", ""}, LeadCase{"<htm", ""},
-                    LeadCase{QByteArray("MM\0*", 4), ""}));
+                    LeadCase{QByteArray("MM\0*", 4), "tiff"}));
 
 TEST(BannerPicture, EmptyDataMakesTheBannerTransparentAtItsSize) {
     const QImage current = Filled(965, 477, Qt::red);
@@ -59,6 +59,21 @@ TEST(BannerPicture, RecognisedPicturesReplaceTheBannerSizeIncluded) {
         EXPECT_EQ(picture.size(), QSize(40, 20)) << format;
         EXPECT_GE(qBlue(picture.pixel(10, 10)), 250) << format; // JPEG is lossy
     }
+}
+
+TEST(BannerPicture, BigEndianTiffWithItsRealHeaderIsShown) {
+    // A 4 x 3 blue picture as ImageMagick writes it with tiff:endian=msb: "MM", 0, 42.
+    const QByteArray tiff = QByteArray::fromHex(
+        "4d4d002a0000002c0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff000f0100"
+        "000300000001000400000101000300000001000300000102000300000003000000e60103000300000001000100000106"
+        "00030000000100020000010a000300000001000100000111000400000001000000080112000300000001000100000115"
+        "00030000000100030000011600030000000100030000011700040000000100000024011c000300000001000100000129"
+        "00030000000200000001013e0005000000020000011c013f000500000006000000ec000000000008000800080051eb85"
+        "0080000000a8f5c302000000004ccccd01000000004ccccd00800000004ccccd0200000000f5c28f1000000000a01a37"
+        "02000000000a872b00200000");
+    const QImage picture = LoadBannerPicture(tiff, QImage());
+    ASSERT_EQ(picture.size(), QSize(4, 3));
+    EXPECT_EQ(QColor(picture.pixel(2, 1)), QColor(Qt::blue));
 }
 
 TEST(BannerPicture, OnlyTheFirstGifFrameIsTaken) {

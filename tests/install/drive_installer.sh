@@ -20,7 +20,7 @@ fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
 combo_x=209 combo_y=544 button_x=781 button_y=541 label_geometry=657x17+152+517
 
 mkdir -p "$shots"
-(cd "$app" && exec ./installer) >"$shots/installer.log" 2>&1 &
+(cd "$app" && exec ./Installer) >"$shots/installer.log" 2>&1 &
 pid=$!
 cleanup() { kill "$pid" 2>/dev/null; }
 trap cleanup EXIT

@@ -10,10 +10,10 @@
 #include "path_rules.h"
 #include "progress_math.h"
 #include "service_replies.h"
+#include "text_fetcher.h"
 #include "text.h"
 #include "zip_extract.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -52,23 +52,11 @@ QString Visible(const QString &text) {
     return u'"' + shown + u'"';
 }
 
-// One GET as the installer makes it for the window's and the lookup's requests: default
-// settings, redirects not followed. Throws the client's Failure.
-QByteArray Fetch(const QString &address) {
-    QBuffer buffer;
-    buffer.open(QIODevice::ReadWrite);
-    ByteSink sink(buffer);
-    HttpClient client;
-    client.Get(address, sink);
-    client.Disconnect();
-    return buffer.data();
-}
-
 void CheckBanner(Report &report, const QString &address) {
     const QString topic = QStringLiteral("banner");
     QByteArray body;
     try {
-        body = Fetch(address);
+        body = FetchBytes(address);
     } catch (const Failure &failure) {
         return report.Fail(topic, QStringLiteral("%1: %2; the built-in banner stays").arg(address, failure.Message()));
     }
@@ -98,7 +86,7 @@ void CheckNotice(Report &report, const QString &address) {
     const QString dropped = QStringLiteral("; dropped, the closing text names the service number instead");
     QByteArray body;
     try {
-        body = Fetch(address);
+        body = FetchBytes(address);
     } catch (const Failure &failure) {
         return report.Fail(topic, QStringLiteral("%1: %2").arg(address, failure.Message()) + dropped);
     }
@@ -115,7 +103,7 @@ QVector<VersionEntry> CheckVersionList(Report &report, const PackageSettings &se
     const QString query = VersionListQuery(settings.VersionListAddress, settings.PackageId);
     QByteArray body;
     try {
-        body = Fetch(query);
+        body = FetchBytes(query);
     } catch (const Failure &failure) {
         report.Fail(topic, QStringLiteral("%1: %2; the list stays empty").arg(query, failure.Message()));
         return {};
@@ -185,7 +173,7 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
     const QString query = DownloadLookupQuery(settings.VersionListAddress, settings.PackageId, entry.id);
     QString reply;
     try {
-        reply = DecodeGbk(Fetch(query));
+        reply = DecodeGbk(FetchBytes(query));
     } catch (const Failure &failure) {
         report.Detail(QStringLiteral("%1: %2").arg(query, failure.Message()));
     }

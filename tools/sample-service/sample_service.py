@@ -3,7 +3,7 @@
 
 Serves what the installer asks for: the banner picture, the customer-service notice, the
 version list, the download address lookup and the ZIP archives of the product's versions.
-Its content comes from a folder holding service.json (see docs/services.md); the archives
+Its content comes from a folder holding service.json (see the README); the archives
 of versions given as folders are built when the service starts.
 
 Binds to 127.0.0.1 only. The first line on stdout is the service's address, e.g.

@@ -20,8 +20,10 @@ public:
     QList<qint64> times;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint) times.append(clock_.elapsed());
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            times.append(clock_.elapsed());
         return QObject::eventFilter(watched, event);
     }
 
@@ -31,7 +33,8 @@ private:
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     TApplication application(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: install_bench PROGRAM_FOLDER\n");

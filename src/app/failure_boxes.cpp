@@ -67,7 +67,8 @@ QString ErrorBoxText(const QString &message)
     return message;
 }
 
-QString ApplicationErrorText(const QString &kind, const QString &module, quint32 place, const QString &message)
+QString ApplicationErrorText(const QString &kind, const QString &module, quint32 place,
+                             const QString &message)
 {
     const QString hexPlace = QStringLiteral("%1").arg(place, 8, 16, QChar(u'0')).toUpper();
     QString text = QStringLiteral("Exception %1 in module %2 at %3.\n").arg(kind, module, hexPlace) + message;
@@ -86,6 +87,6 @@ void ShowApplicationError(std::exception_ptr failure)
     const FailureReport report = Describe(failure);
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     PresentMessage({"Application Error",
-                    ApplicationErrorText(report.kind, module, PlaceInModule(report.place), report.message), true,
-                    true});
+                    ApplicationErrorText(report.kind, module, PlaceInModule(report.place), report.message),
+                    true, true});
 }

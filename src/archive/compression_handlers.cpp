@@ -14,12 +14,16 @@ struct THandlerPair {
 std::map<TZipCompression, THandlerPair> &HandlerTable()
 {
     static std::map<TZipCompression, THandlerPair> Table{
-        {0, {nullptr, [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
-                 return std::make_unique<TStoredStream>(InStream);
-             }}},
-        {8, {nullptr, [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
-                 return std::make_unique<TZDecompressionStream>(InStream);
-             }}},
+        {0,
+         {nullptr,
+          [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
+              return std::make_unique<TStoredStream>(InStream);
+          }}},
+        {8,
+         {nullptr,
+          [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
+              return std::make_unique<TZDecompressionStream>(InStream);
+          }}},
     };
     return Table;
 }

@@ -13,8 +13,8 @@ using TZipCompression = quint8;
 
 // Makes the reader (or writer) of one entry's data over the archive stream, which stands at
 // the entry's first data byte. Item is the entry's local header.
-using TStreamConstructor =
-    std::function<std::unique_ptr<TZipStream>(QIODevice &InStream, const TZipFile &ZipFile, const TZipHeader &Item)>;
+using TStreamConstructor = std::function<std::unique_ptr<TZipStream>(
+    QIODevice &InStream, const TZipFile &ZipFile, const TZipHeader &Item)>;
 
 // Adds or replaces the handlers of one method. The table holds stored (0) and deflated (8)
 // from the start; it is meant to be changed only while the program starts.

@@ -12,7 +12,8 @@ constexpr int CodePageUtf8 = 65001;
 
 QString DecodeLenientUtf8(QByteArrayView Bytes)
 {
-    QStringDecoder Decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    QStringDecoder Decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     return Decoder.decode(Bytes);
 }
 
@@ -38,7 +39,8 @@ QString DecodeUtf8Name(QByteArrayView Bytes)
 {
     std::optional<QString> Name = DecodeUtf8Strict(Bytes);
     if (!Name)
-        throw Failure("EEncodingError", "No mapping for the Unicode character exists in the target multi-byte code page");
+        throw Failure("EEncodingError",
+                      "No mapping for the Unicode character exists in the target multi-byte code page");
     return *Name;
 }
 
@@ -68,7 +70,8 @@ TEntryTarget ResolveEntryTarget(const QString &Destination, const QString &Name,
     TEntryTarget Target;
     QString Unified = Name;
     Unified.replace(u'\\', u'/');
-    Target.IsFolder = Unified.endsWith(u'/') || (Unified.isEmpty() && (Destination.endsWith(u'/') || Destination.endsWith(u'\\')));
+    Target.IsFolder = Unified.endsWith(u'/') ||
+                      (Unified.isEmpty() && (Destination.endsWith(u'/') || Destination.endsWith(u'\\')));
     for (const QString &Level : Unified.split(u'/', Qt::SkipEmptyParts)) {
         if (Level == u"..") {
             if (Target.Levels.isEmpty())

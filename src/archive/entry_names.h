@@ -16,9 +16,9 @@ void CheckCodePage(int CodePage);
 
 // Where an entry lands below the destination folder.
 struct TEntryTarget {
-    QStringList Levels;  // folder levels below the destination, outermost first
-    QString FileName;    // the file in the innermost level; empty for a folder entry and
-                         // for a file that would be the destination folder itself
+    QStringList Levels; // folder levels below the destination, outermost first
+    QString FileName;   // the file in the innermost level; empty for a folder entry and
+                        // for a file that would be the destination folder itself
     bool IsFolder = false;
 };
 

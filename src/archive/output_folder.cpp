@@ -105,7 +105,8 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
 {
     const QString Path = FullPath(Target);
     const auto Refused = [&Path](int Error) {
-        return Failure("EFCreateError", QString("Cannot create file \"%1\". %2").arg(Path, qt_error_string(Error)));
+        return Failure("EFCreateError",
+                       QString("Cannot create file \"%1\". %2").arg(Path, qt_error_string(Error)));
     };
     if (QFile::encodeName(Path).size() >= PATH_MAX)
         throw Refused(ENAMETOOLONG);
@@ -118,7 +119,8 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
         Handle = open(QFile::encodeName(FPath).constData(), Flags, 0666);
     } else {
         const int Folder = OpenLevels(Target.Levels);
-        Handle = Folder < 0 ? -1 : openat(Folder, QFile::encodeName(Target.FileName).constData(), Flags, 0666);
+        Handle =
+            Folder < 0 ? -1 : openat(Folder, QFile::encodeName(Target.FileName).constData(), Flags, 0666);
     }
     if (Handle < 0)
         throw Refused(errno);

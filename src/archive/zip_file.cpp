@@ -78,7 +78,8 @@ void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeade
     const uint UnixMode = Item.ExternalAttributes >> 16;
     if (Item.HostSystem() == HostMsDos && (Item.ExternalAttributes & DosReadOnly))
         Output.ClearWriteBits();
-    else if (Item.HostSystem() == HostUnix && UnixMode != 0 && (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
+    else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
+             (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
         Output.SetUnixMode(UnixMode);
 }
 
@@ -97,7 +98,8 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
     FStream.setFileName(ZipFileName);
     if (!FStream.open(QIODevice::ReadOnly))
         throw Failure("EFOpenError", QString("Cannot open file \"%1\". %2")
-                                         .arg(QDir::cleanPath(QFileInfo(ZipFileName).absoluteFilePath()), FStream.errorString()));
+                                         .arg(QDir::cleanPath(QFileInfo(ZipFileName).absoluteFilePath()),
+                                              FStream.errorString()));
     try {
         LoadCentralDirectory();
     } catch (...) {
@@ -142,7 +144,8 @@ bool TZipFile::FindEndOfCentralDirectory(char (&Fields)[EndRecordFieldsSize])
             throw ZipReadError();
         Window = ReadBytes(End - Start);
         for (qint64 At = Window.size() - 4; At >= 0; --At) {
-            if (Start + At + 4 + EndRecordFieldsSize <= Size && memcmp(Window.constData() + At, Signature, 4) == 0) {
+            if (Start + At + 4 + EndRecordFieldsSize <= Size &&
+                memcmp(Window.constData() + At, Signature, 4) == 0) {
                 if (!FStream.seek(Start + At + 4))
                     throw ZipReadError();
                 ReadExactly(Fields, EndRecordFieldsSize);
@@ -227,7 +230,8 @@ void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &
     LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
     LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
 
-    const TStreamConstructor Decompress = FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
+    const TStreamConstructor Decompress =
+        FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
     if (!Decompress)
         throw Failure("EListError", "Item not found");
     Stream = Decompress(FStream, *this, LocalHeader);

@@ -35,4 +35,4 @@ namespace ZipSignature {
 constexpr quint32 EndOfCentralDirectory = 0x06054B50;
 constexpr quint32 CentralHeader = 0x02014B50;
 constexpr quint32 LocalHeader = 0x04034B50;
-}
+} // namespace ZipSignature

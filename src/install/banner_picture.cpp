@@ -27,22 +27,27 @@ const Signature Signatures[] = {
 
 } // namespace
 
-QByteArray PictureFormatOf(const QByteArray &data) {
-    if (data.size() < 4) return {};
+QByteArray PictureFormatOf(const QByteArray &data)
+{
+    if (data.size() < 4)
+        return {};
     for (const Signature &s : Signatures) {
-        if (data.startsWith(s.lead)) return s.format;
+        if (data.startsWith(s.lead))
+            return s.format;
     }
     return {};
 }
 
-QImage LoadBannerPicture(const QByteArray &data, const QImage &current) {
+QImage LoadBannerPicture(const QByteArray &data, const QImage &current)
+{
     if (data.isEmpty()) {
         QImage clear(current.size(), QImage::Format_ARGB32_Premultiplied);
         clear.fill(Qt::transparent);
         return clear;
     }
     const QByteArray format = PictureFormatOf(data);
-    if (format.isEmpty()) throw Failure("EInvalidGraphic", QStringLiteral("Unknown picture file extension"));
+    if (format.isEmpty())
+        throw Failure("EInvalidGraphic", QStringLiteral("Unknown picture file extension"));
 
     QBuffer buffer;
     buffer.setData(data);
@@ -53,6 +58,7 @@ QImage LoadBannerPicture(const QByteArray &data, const QImage &current) {
     if (size.isValid() && (size.width() > LargestPictureSide || size.height() > LargestPictureSide))
         reader.setScaledSize(size.scaled(LargestPictureSide, LargestPictureSide, Qt::KeepAspectRatio));
     QImage picture = reader.read(); // the first frame or page only
-    if (picture.isNull()) throw Failure("EInvalidGraphic", reader.errorString());
+    if (picture.isNull())
+        throw Failure("EInvalidGraphic", reader.errorString());
     return picture;
 }

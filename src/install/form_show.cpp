@@ -16,7 +16,8 @@
 namespace {
 
 // Any failure keeps the banner it had.
-void LoadBanner(TImage &banner, const QString &address) {
+void LoadBanner(TImage &banner, const QString &address)
+{
     try {
         banner.SetPicture(LoadBannerPicture(FetchBytes(address), banner.Picture()));
     } catch (const std::exception &) {
@@ -25,7 +26,8 @@ void LoadBanner(TImage &banner, const QString &address) {
 
 } // namespace
 
-void TForm2::FormShow() {
+void TForm2::FormShow()
+{
     // The requests below block the thread; draw the window first so it is never blank while
     // the services answer. Input waits for the event loop.
     repaint();
@@ -36,15 +38,18 @@ void TForm2::FormShow() {
     Session.NoticeText = KeptNotice(FetchText(Settings.NoticeAddress, CodePage::Utf8));
 
     Session.DownloadFolder = ProgramFolder() + QStringLiteral("download/");
-    if (!QFileInfo(Session.DownloadFolder).isDir()) QDir().mkdir(Session.DownloadFolder);
+    if (!QFileInfo(Session.DownloadFolder).isDir())
+        QDir().mkdir(Session.DownloadFolder);
 
     const VersionList versions = ParseVersionList(
         FetchText(VersionListQuery(Settings.VersionListAddress, Settings.PackageId), CodePage::Gbk));
     ComboBox1->clear();
-    for (const VersionEntry &entry : versions.entries) ComboBox1->addItem(entry.text, entry.id);
+    for (const VersionEntry &entry : versions.entries)
+        ComboBox1->addItem(entry.text, entry.id);
     ComboBox1->setCurrentIndex(-1);
 }
 
-void TForm2::Image2adClick() {
+void TForm2::Image2adClick()
+{
     QDesktopServices::openUrl(QUrl(Settings.AdAddress));
 }

@@ -25,10 +25,10 @@ const QString NoVersionChosen = QStringLiteral("请先选择要安装的软件�
 const QString BadAddress = QStringLiteral("获取的下载地址不正确，请点击上方图片进入网站联系客服反馈处理");
 const QString DownloadFailed =
     QStringLiteral("下载失败！可能网络不通或磁盘空间不够，请点击上方图片进入网站联系客服反馈处理");
-const QString ArchiveMissing = QStringLiteral("下载成功，软件包找不到，请点击上方图片进入网站联系客服反馈处理");
+const QString ArchiveMissing =
+    QStringLiteral("下载成功，软件包找不到，请点击上方图片进入网站联系客服反馈处理");
 const QString SetupMissing = QStringLiteral("没有找到安装启动程序，请点击上方图片进入网站联系客服反馈处理；");
-const QString Unpacking =
-    QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
+const QString Unpacking = QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
 const QString SetupStarted = QStringLiteral("已经启动安装程序，如长时间没有反应，请加客服QQ ");
 
 // One run of the install button. The run is not re-entrant, and a close of the window while
@@ -54,15 +54,16 @@ private:
     QString temporaryPath_;
 };
 
-void InstallRun::Run() {
+void InstallRun::Run()
+{
     if (form_.ComboBox1->currentIndex() < 0) {
         ShowNotice(NoVersionChosen);
         return;
     }
     const QString versionId = form_.ComboBox1->currentData().toString();
-    const LookupVerdict verdict = JudgeLookupReply(FetchText(
-        DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
-        CodePage::Gbk));
+    const LookupVerdict verdict = JudgeLookupReply(
+        FetchText(DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
+                  CodePage::Gbk));
     if (verdict.kind == LookupVerdict::ServiceError) {
         ShowNotice(verdict.text);
         return;
@@ -78,37 +79,45 @@ void InstallRun::Run() {
     // Covered from now on; the keyboard must not reach them either.
     form_.Button1->setEnabled(false);
     form_.ComboBox1->setEnabled(false);
-    if (!Pump()) return;
+    if (!Pump())
+        return;
 
     session_.ArchivePath = session_.DownloadFolder + LastPathSegment(session_.DownloadAddress);
     const QString unpackFolder = session_.DownloadFolder + BaseNameOf(FileNameOf(session_.ArchivePath));
-    if (!QFileInfo(unpackFolder).isDir()) QDir().mkdir(unpackFolder);
-    if (!Pump()) return;
+    if (!QFileInfo(unpackFolder).isDir())
+        QDir().mkdir(unpackFolder);
+    if (!Pump())
+        return;
 
     temporaryPath_ = session_.ArchivePath + QStringLiteral(".tmp");
     QFile::remove(temporaryPath_);
     QFile::remove(session_.ArchivePath);
     QFile temporary(temporaryPath_);
     if (!temporary.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        throw Failure("EFCreateError", QStringLiteral("Cannot create file \"%1\". %2")
-                                           .arg(QFileInfo(temporaryPath_).absoluteFilePath(),
-                                                temporary.errorString()));
+        throw Failure("EFCreateError",
+                      QStringLiteral("Cannot create file \"%1\". %2")
+                          .arg(QFileInfo(temporaryPath_).absoluteFilePath(), temporary.errorString()));
     }
-    if (!Download(temporary)) return;
+    if (!Download(temporary))
+        return;
     temporary.close();
-    if (!Pump(2)) return;
+    if (!Pump(2))
+        return;
 
     QFile::rename(temporaryPath_, session_.ArchivePath); // never replaces; step below decides
-    if (!Pump()) return;
+    if (!Pump())
+        return;
     if (!QFileInfo(session_.ArchivePath).isFile()) {
         FailAndQuit(ArchiveMissing);
         return;
     }
 
     form_.label1->setText(Unpacking);
-    if (!Pump()) return;
+    if (!Pump())
+        return;
     ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
-    if (!Pump()) return;
+    if (!Pump())
+        return;
 
     // A launcher named with "\" lies in a folder of the archive, as the archive's own names do.
     const QString setupPath = unpackFolder + u'/' + QString(form_.Settings.LauncherName).replace(u'\\', u'/');
@@ -116,9 +125,11 @@ void InstallRun::Run() {
         FailAndQuit(SetupMissing);
         return;
     }
-    if (!Pump(4)) return;
+    if (!Pump(4))
+        return;
     QThread::msleep(1000);
-    if (!Pump(5)) return;
+    if (!Pump(5))
+        return;
     OpenSetupProgram(setupPath);
     PumpEvents();
 
@@ -128,7 +139,8 @@ void InstallRun::Run() {
 }
 
 // False when the download failed or the window was closed during it.
-bool InstallRun::Download(QFile &temporary) {
+bool InstallRun::Download(QFile &temporary)
+{
     std::optional<HttpClient> client;
     try {
         client.emplace();
@@ -163,21 +175,28 @@ bool InstallRun::Download(QFile &temporary) {
     return true;
 }
 
-bool InstallRun::Pump(int times) {
-    for (int i = 0; i < times; ++i) PumpEvents();
-    if (!form_.closedDuringInstall) return true;
+bool InstallRun::Pump(int times)
+{
+    for (int i = 0; i < times; ++i)
+        PumpEvents();
+    if (!form_.closedDuringInstall)
+        return true;
     Discard();
     return false;
 }
 
-void InstallRun::Discard() {
-    if (!temporaryPath_.isEmpty()) QFile::remove(temporaryPath_);
+void InstallRun::Discard()
+{
+    if (!temporaryPath_.isEmpty())
+        QFile::remove(temporaryPath_);
     QFile::remove(session_.ArchivePath); // FormClose ran before the archive was in place
 }
 
 } // namespace
 
-void TForm2::Button1Click() {
-    if (installing) return; // a press by keyboard while a run is under way
+void TForm2::Button1Click()
+{
+    if (installing)
+        return; // a press by keyboard while a run is under way
     InstallRun(*this).Run();
 }

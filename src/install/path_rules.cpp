@@ -2,19 +2,27 @@
 
 namespace {
 
-bool IsBlank(QChar c) { return c.unicode() >= 0x01 && c.unicode() <= 0x20; }
+bool IsBlank(QChar c)
+{
+    return c.unicode() >= 0x01 && c.unicode() <= 0x20;
+}
 
-bool IsSeparator(QChar c) { return c == u'\\' || c == u':' || c == u'/'; }
+bool IsSeparator(QChar c)
+{
+    return c == u'\\' || c == u':' || c == u'/';
+}
 
 } // namespace
 
-QString LastPathSegment(const QString &address) {
+QString LastPathSegment(const QString &address)
+{
     const qsizetype nul = address.indexOf(QChar(0));
     const QString text = nul < 0 ? address : address.left(nul);
     const qsizetype n = text.size();
     qsizetype i = 0;
     auto skipBlanks = [&] {
-        while (i < n && IsBlank(text[i])) ++i;
+        while (i < n && IsBlank(text[i]))
+            ++i;
     };
     QString last;
     skipBlanks();
@@ -36,13 +44,15 @@ QString LastPathSegment(const QString &address) {
             }
         } else {
             const qsizetype start = i;
-            while (i < n && text[i] != u'/' && !IsBlank(text[i])) ++i;
+            while (i < n && text[i] != u'/' && !IsBlank(text[i]))
+                ++i;
             segment = text.mid(start, i - start);
         }
         last = segment;
         skipBlanks();
         if (i < n && text[i] == u'/') {
-            if (i == n - 1) last.clear();
+            if (i == n - 1)
+                last.clear();
             ++i;
             skipBlanks();
         }
@@ -50,17 +60,22 @@ QString LastPathSegment(const QString &address) {
     return last;
 }
 
-QString FileNameOf(const QString &path) {
+QString FileNameOf(const QString &path)
+{
     for (qsizetype i = path.size() - 1; i >= 0; --i) {
-        if (IsSeparator(path[i])) return path.mid(i + 1);
+        if (IsSeparator(path[i]))
+            return path.mid(i + 1);
     }
     return path;
 }
 
-QString BaseNameOf(const QString &fileName) {
+QString BaseNameOf(const QString &fileName)
+{
     for (qsizetype i = fileName.size() - 1; i >= 0; --i) {
-        if (fileName[i] == u'.') return fileName.left(i);
-        if (IsSeparator(fileName[i])) break;
+        if (fileName[i] == u'.')
+            return fileName.left(i);
+        if (IsSeparator(fileName[i]))
+            break;
     }
     return fileName;
 }

@@ -1,6 +1,6 @@
 // The download progress display: percentage in bfb, the bar in units of 100 bytes.
-#include "form2.h"
 #include "failure.h"
+#include "form2.h"
 #include "http_client.h"
 #include "progress_math.h"
 #include "shell.h"
@@ -10,13 +10,16 @@
 namespace {
 
 // A close of the window stops the download at its next progress event.
-void StopIfClosed(const TForm2 &form) {
-    if (form.closedDuringInstall) throw Failure("EAbort", QStringLiteral("Operation aborted"));
+void StopIfClosed(const TForm2 &form)
+{
+    if (form.closedDuringInstall)
+        throw Failure("EAbort", QStringLiteral("Operation aborted"));
 }
 
 } // namespace
 
-void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total) {
+void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total)
+{
     // An unknown length (0) gives the range 0..0, which the bar shows as busy.
     loading->setMinimum(0);
     loading->setMaximum(BarUnits(total));
@@ -25,7 +28,8 @@ void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total) {
     StopIfClosed(*this);
 }
 
-void TForm2::onWork(HttpClient &, TWorkMode, qint64 done) {
+void TForm2::onWork(HttpClient &, TWorkMode, qint64 done)
+{
     if (Session.TotalBytes == 0) {
         bfb->setText(ReadableSize(done));
     } else {

@@ -4,27 +4,32 @@
 
 #include <QUrl>
 
-QString QueryValue(const QString &value) {
+QString QueryValue(const QString &value)
+{
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
-QString VersionListQuery(const QString &versionListAddress, const QString &packageId) {
+QString VersionListQuery(const QString &versionListAddress, const QString &packageId)
+{
     return versionListAddress + QStringLiteral("?pid=") + QueryValue(packageId) +
            QStringLiteral("&act=list&fee=1");
 }
 
 QString DownloadLookupQuery(const QString &versionListAddress, const QString &packageId,
-                            const QString &versionId) {
+                            const QString &versionId)
+{
     return versionListAddress + QStringLiteral("?pid=") + QueryValue(packageId) +
            QStringLiteral("&act=down&vid=") + QueryValue(versionId) + QStringLiteral("&fee=1");
 }
 
-QString KeptNotice(const QString &fetched) {
+QString KeptNotice(const QString &fetched)
+{
     const QString notice = TrimControls(fetched);
     return notice.contains(QStringLiteral("请加客服")) ? notice : QString();
 }
 
-VersionList ParseVersionList(const QString &reply) {
+VersionList ParseVersionList(const QString &reply)
+{
     VersionList list;
     const QStringList entries = SplitFields(TrimControls(reply), u'|');
     for (int i = 0; i < entries.size(); ++i) {
@@ -37,9 +42,12 @@ VersionList ParseVersionList(const QString &reply) {
     return list;
 }
 
-LookupVerdict JudgeLookupReply(const QString &reply) {
+LookupVerdict JudgeLookupReply(const QString &reply)
+{
     const QString text = TrimControls(reply);
-    if (FoldAsciiCase(text).contains(QStringLiteral("error"))) return {LookupVerdict::ServiceError, text};
-    if (FoldAsciiCase(text.left(7)) != QStringLiteral("http://")) return {LookupVerdict::Refused, text};
+    if (FoldAsciiCase(text).contains(QStringLiteral("error")))
+        return {LookupVerdict::ServiceError, text};
+    if (FoldAsciiCase(text.left(7)) != QStringLiteral("http://"))
+        return {LookupVerdict::Refused, text};
     return {LookupVerdict::Accepted, text};
 }

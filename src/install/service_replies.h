@@ -25,8 +25,8 @@ struct VersionEntry {
     QString text;
 };
 struct MalformedEntry {
-    int index;      // position among the "|"-separated entries, from 0
-    QString entry;  // the entry as it stood
+    int index;     // position among the "|"-separated entries, from 0
+    QString entry; // the entry as it stood
 };
 struct VersionList {
     QVector<VersionEntry> entries;

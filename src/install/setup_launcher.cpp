@@ -5,7 +5,8 @@
 #include <QProcess>
 #include <QUrl>
 
-void OpenSetupProgram(const QString &path) {
+void OpenSetupProgram(const QString &path)
+{
     if (QFileInfo(path).isExecutable())
         QProcess::startDetached(path, {});
     else

@@ -114,7 +114,8 @@ QString PercentEncode(const QString &text)
         const char16_t u = c.unicode();
         if (u > 0x7F) {
             // A whole code point, surrogate pairs included, goes out as its UTF-8 bytes.
-            const qsizetype n = (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+            const qsizetype n =
+                (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
             for (char byte : text.mid(i, n).toUtf8())
                 AppendEscaped(out, static_cast<uchar>(byte));
             i += n - 1;
@@ -129,7 +130,7 @@ QString PercentEncode(const QString &text)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 Address ParseAddress(const QString &text)
 {
@@ -235,7 +236,7 @@ QString HostValue(const Address &address)
     const bool defaultPort = (IsScheme(address.scheme, u"http") && address.port == u"80") ||
                              (IsScheme(address.scheme, u"https") && address.port == u"443");
     if (!defaultPort)
-        value += u':' + PercentEncode(address.port);  // junk in a port must not break the head
+        value += u':' + PercentEncode(address.port); // junk in a port must not break the head
     return value;
 }
 

@@ -15,11 +15,11 @@ struct Address {
     QString document;
     QString query;
     QString fragment;
-    bool ipv6 = false;  // the host was written as a bracketed literal
+    bool ipv6 = false; // the host was written as a bracketed literal
 };
 
 struct ConnectionTarget {
-    QString host;  // as written in the address; not yet converted to its ASCII form
+    QString host; // as written in the address; not yet converted to its ASCII form
     quint16 port = 0;
     bool tls = false;
     bool ipv6 = false;

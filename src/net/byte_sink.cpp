@@ -43,5 +43,6 @@ void ByteSink::SetSize(qint64 size)
 void ByteSink::Write(QByteArrayView bytes)
 {
     if (device_.write(bytes.data(), bytes.size()) != bytes.size())
-        throw Failure(QStringLiteral("EWriteError"), QStringLiteral("Stream write error: ") + device_.errorString());
+        throw Failure(QStringLiteral("EWriteError"),
+                      QStringLiteral("Stream write error: ") + device_.errorString());
 }

@@ -54,14 +54,22 @@ QHostAddress Resolve(const ConnectionTarget &target)
 int NumberOf(const QAbstractSocket &socket)
 {
     switch (socket.error()) {
-    case QAbstractSocket::ConnectionRefusedError: return SocketErrorCode::ConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError: return SocketErrorCode::ConnectionReset;
-    case QAbstractSocket::HostNotFoundError: return SocketErrorCode::HostNotFound;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10055;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    case QAbstractSocket::ConnectionRefusedError:
+        return SocketErrorCode::ConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return SocketErrorCode::ConnectionReset;
+    case QAbstractSocket::HostNotFoundError:
+        return SocketErrorCode::HostNotFound;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
     case QAbstractSocket::NetworkError: {
         // Qt folds several system errors into this one; its text tells them apart.
         const QString text = socket.errorString();
@@ -73,11 +81,12 @@ int NumberOf(const QAbstractSocket &socket)
             return SocketErrorCode::TimedOut;
         return 10050;
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
-}  // namespace
+} // namespace
 
 void AddTrustedCaCertificates(const QList<QSslCertificate> &certificates)
 {
@@ -136,14 +145,16 @@ void Connection::Open()
         FailFromSocket(false);
     if (reasons.isEmpty())
         reasons << socket.errorString();
-    throw TransferError(QStringLiteral("TLS handshake with %1 failed: %2").arg(target_.host, reasons.join(u"; ")));
+    throw TransferError(
+        QStringLiteral("TLS handshake with %1 failed: %2").arg(target_.host, reasons.join(u"; ")));
 }
 
 void Connection::FailFromSocket(bool connecting)
 {
     const QAbstractSocket &socket = *socket_;
     if (socket.error() == QAbstractSocket::SocketTimeoutError)
-        throw TransferError(connecting ? QStringLiteral("Connect timed out.") : QStringLiteral("Read timed out."));
+        throw TransferError(connecting ? QStringLiteral("Connect timed out.")
+                                       : QStringLiteral("Read timed out."));
     const int number = NumberOf(socket);
     if (number == 0)
         throw TransferError(socket.errorString());
@@ -206,9 +217,12 @@ Connection::Receipt Connection::Receive(int waitMs)
 bool Connection::ReceiveMore()
 {
     switch (Receive()) {
-    case Receipt::Received: return true;
-    case Receipt::Ended: return false;
-    case Receipt::TimedOut: break;
+    case Receipt::Received:
+        return true;
+    case Receipt::Ended:
+        return false;
+    case Receipt::TimedOut:
+        break;
     }
     throw TransferError(QStringLiteral("Read timed out."));
 }
@@ -249,7 +263,7 @@ std::optional<QByteArray> Connection::ReadLine()
         }
         scanned = view.size();
         if (!ReceiveMore()) {
-            Consume(scanned, false);  // a line the server never finished is lost
+            Consume(scanned, false); // a line the server never finished is lost
             return std::nullopt;
         }
     }

@@ -23,8 +23,8 @@ public:
     static constexpr qsizetype MaxLineLength = 16384;
 
     struct Timeouts {
-        int connectMs = 30000;  // 0 or less: no limit
-        int readMs = 60000;     // silence allowed while bytes are awaited; 0 or less: no limit
+        int connectMs = 30000; // 0 or less: no limit
+        int readMs = 60000;    // silence allowed while bytes are awaited; 0 or less: no limit
     };
 
     Connection(const ConnectionTarget &target, const Timeouts &timeouts);

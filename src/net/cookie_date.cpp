@@ -57,7 +57,7 @@ int MonthOf(QStringView token)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 QDateTime ParseCookieDate(const QString &text)
 {

@@ -18,9 +18,8 @@ const QDateTime &Forever()
 // of the server's choosing; such cookies are refused (RFC 6265bis 5.6).
 bool HasForbiddenControl(const QString &text)
 {
-    return std::any_of(text.begin(), text.end(), [](QChar c) {
-        return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F;
-    });
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
 }
 
 bool IsHttpScheme(const QString &scheme)
@@ -32,8 +31,8 @@ bool DomainMatches(const QString &host, const QString &domain)
 {
     if (host == domain)
         return true;
-    return host.endsWith(domain) && host.size() > domain.size() && host[host.size() - domain.size() - 1] == u'.' &&
-           QHostAddress(host).isNull();
+    return host.endsWith(domain) && host.size() > domain.size() &&
+           host[host.size() - domain.size() - 1] == u'.' && QHostAddress(host).isNull();
 }
 
 QString DefaultPath(const QString &path)
@@ -102,7 +101,7 @@ Attributes ParseAttributes(const QString &text, const QDateTime &now)
     return attributes;
 }
 
-}  // namespace
+} // namespace
 
 void CookieStore::Take(const QString &setCookie, const Address &address, const QDateTime &now)
 {
@@ -119,7 +118,8 @@ void CookieStore::Take(const QString &setCookie, const Address &address, const Q
     if (cookie.name.isEmpty() || HasForbiddenControl(cookie.name) || HasForbiddenControl(cookie.value))
         return;
 
-    const Attributes attributes = ParseAttributes(semicolon >= 0 ? setCookie.mid(semicolon + 1) : QString(), now);
+    const Attributes attributes =
+        ParseAttributes(semicolon >= 0 ? setCookie.mid(semicolon + 1) : QString(), now);
     if (attributes.maxAge)
         cookie.expiry = *attributes.maxAge <= 0 ? QDateTime::fromSecsSinceEpoch(0, Qt::UTC)
                                                 : AddSeconds(now, *attributes.maxAge);

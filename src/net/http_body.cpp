@@ -40,7 +40,7 @@ qint64 ChunkSize(const QByteArray &line)
     return size;
 }
 
-}  // namespace
+} // namespace
 
 template <typename Body>
 void HttpClient::WithReadUnit(qint64 workCountMax, Body body)
@@ -137,7 +137,8 @@ void HttpClient::ReadKnownLength(ByteSink *sink, qint64 length)
         while (remaining > 0) {
             if (connection_->Buffered().isEmpty() && !connection_->ReceiveMore())
                 throw ConnectionClosedGracefully();
-            const QByteArrayView piece = connection_->Buffered().first(std::min(connection_->Buffered().size(), remaining));
+            const QByteArrayView piece =
+                connection_->Buffered().first(std::min(connection_->Buffered().size(), remaining));
             if (sink)
                 sink->Write(piece);
             remaining -= piece.size();
@@ -179,7 +180,7 @@ void HttpClient::ReadChunked(ByteSink *sink)
 void HttpClient::ReadMultipart(ByteSink *sink)
 {
     const QByteArray terminator = "--" + reply_.Boundary().toLatin1() + "--";
-    QByteArray tail;  // the last bytes passed on, so a terminator split between receives is found
+    QByteArray tail; // the last bytes passed on, so a terminator split between receives is found
     for (;;) {
         if (connection_->Buffered().isEmpty() && !connection_->ReceiveMore())
             return;

@@ -20,7 +20,7 @@ QByteArray HeadBytes(const QString &text)
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
 HttpClient::HttpClient() = default;
 

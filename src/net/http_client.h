@@ -28,9 +28,9 @@ public:
     bool HandleRedirects = false;
     int RedirectMaximum = 15;
     bool AllowCookies = true;
-    int MaxHeaderLines = 255;  // 0 or less: no cap
-    int ConnectTimeout = 30000;  // ms; 0 or less: no limit
-    int ReadTimeout = 60000;     // ms of silence while a reply is awaited or read
+    int MaxHeaderLines = 255;   // 0 or less: no cap
+    int ConnectTimeout = 30000; // ms; 0 or less: no limit
+    int ReadTimeout = 60000;    // ms of silence while a reply is awaited or read
 
     std::function<void(HttpClient &sender, TWorkMode mode, qint64 workCountMax)> OnWorkBegin;
     std::function<void(HttpClient &sender, TWorkMode mode, qint64 workCount)> OnWork;

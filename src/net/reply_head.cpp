@@ -13,7 +13,8 @@ QString ValueAt(const QStringList &lines, qsizetype index)
 {
     const QString &line = lines[index];
     QString value = TrimControls(line.mid(line.indexOf(u':') + 1));
-    for (qsizetype next = index + 1; next < lines.size() && !lines[next].isEmpty() && IsBlank(lines[next][0]); ++next)
+    for (qsizetype next = index + 1; next < lines.size() && !lines[next].isEmpty() && IsBlank(lines[next][0]);
+         ++next)
         value += u' ' + TrimControls(lines[next]);
     return TrimControls(value);
 }
@@ -24,7 +25,7 @@ bool NameIs(const QString &line, QStringView name)
     return colon >= 0 && FoldAsciiCase(line.left(colon)) == FoldAsciiCase(name.toString());
 }
 
-}  // namespace
+} // namespace
 
 QString LineText(QByteArrayView bytes)
 {

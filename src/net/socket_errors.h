@@ -11,7 +11,7 @@ constexpr int TimedOut = 10060;
 constexpr int HostNotFound = 11001;
 constexpr int NetworkUnreachable = 10051;
 constexpr int HostUnreachable = 10065;
-}
+} // namespace SocketErrorCode
 
 QString SocketErrorText(int number);
 QString SocketErrorMessage(int number);

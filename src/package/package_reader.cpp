@@ -61,7 +61,8 @@ PackageLoad LoadPackage(const QString &packagePath)
                       QStringLiteral("Cannot open file \"%1\". %2").arg(packagePath, file.errorString()));
     }
     const std::vector<char> payload = ReadPayload(file);
-    const QString text = DecodeGbk(DecodePackageText(QByteArrayView(payload.data(), qsizetype(payload.size()))));
+    const QString text =
+        DecodeGbk(DecodePackageText(QByteArrayView(payload.data(), qsizetype(payload.size()))));
     const QStringList fields = SplitFields(text, FieldSeparator);
     if (fields.size() != FieldCount) {
         load.Outcome = PackageOutcome::Damaged;

@@ -3,8 +3,8 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QMouseEvent>
 #include <QFrame>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -132,8 +132,8 @@ TEST_F(LayoutTest, BannerClickIsReported)
     const QPointF inside(20, 20);
     QMouseEvent press(QEvent::MouseButtonPress, inside, form->Image2ad->mapToGlobal(inside), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, inside, form->Image2ad->mapToGlobal(inside), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, form->Image2ad->mapToGlobal(inside),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form->Image2ad, &press);
     QCoreApplication::sendEvent(form->Image2ad, &release);
     EXPECT_EQ(clicks, 1);

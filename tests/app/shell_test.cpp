@@ -26,16 +26,13 @@ TEST_P(ApplicationTitleTest, DerivedFromTheProgramFile)
     EXPECT_EQ(ApplicationTitleFor(QString::fromUtf8(GetParam().path)), GetParam().title);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ApplicationTitleTest,
-                         ::testing::Values(TitleCase{"/opt/x/SETUP.EXE", "Setup"},
-                                           TitleCase{"/opt/x/my.tool.exe", "my"},
-                                           TitleCase{"/opt/x/installer", "installer"},
-                                           TitleCase{"/opt/x/Installer", "Installer"},
-                                           TitleCase{"/opt/x.d/MyApp", "Myapp"},
-                                           TitleCase{"/opt/x/.hidden", ""},
-                                           TitleCase{"/opt/x/", ""},
-                                           TitleCase{"/opt/x/ÄÖÜ.bin", "Äöü"},
-                                           TitleCase{"/opt/x/安装ABC", "安装abc"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ApplicationTitleTest,
+    ::testing::Values(TitleCase{"/opt/x/SETUP.EXE", "Setup"}, TitleCase{"/opt/x/my.tool.exe", "my"},
+                      TitleCase{"/opt/x/installer", "installer"}, TitleCase{"/opt/x/Installer", "Installer"},
+                      TitleCase{"/opt/x.d/MyApp", "Myapp"}, TitleCase{"/opt/x/.hidden", ""},
+                      TitleCase{"/opt/x/", ""}, TitleCase{"/opt/x/ÄÖÜ.bin", "Äöü"},
+                      TitleCase{"/opt/x/安装ABC", "安装abc"}));
 
 TEST(ApplicationTitle, IsThisProgramsFileName)
 {
@@ -59,17 +56,14 @@ TEST_P(ErrorBoxTextTest, FullStopRule)
     EXPECT_EQ(ErrorBoxText(GetParam().message), GetParam().shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ErrorBoxTextTest,
-                         ::testing::Values(ErrorTextCase{"Disk full", "Disk full."},
-                                           ErrorTextCase{"Disk full.", "Disk full."},
-                                           ErrorTextCase{"(see log)", "(see log)"},
-                                           ErrorTextCase{"Stop!", "Stop!"},
-                                           ErrorTextCase{"", ""},
-                                           ErrorTextCase{"a-", "a-"},
-                                           ErrorTextCase{"a/", "a/."},
-                                           ErrorTextCase{"9", "9."},
-                                           ErrorTextCase{QStringLiteral("下载失败"), QStringLiteral("下载失败.")},
-                                           ErrorTextCase{QStringLiteral("处理；"), QStringLiteral("处理；.")}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ErrorBoxTextTest,
+    ::testing::Values(ErrorTextCase{"Disk full", "Disk full."}, ErrorTextCase{"Disk full.", "Disk full."},
+                      ErrorTextCase{"(see log)", "(see log)"}, ErrorTextCase{"Stop!", "Stop!"},
+                      ErrorTextCase{"", ""}, ErrorTextCase{"a-", "a-"}, ErrorTextCase{"a/", "a/."},
+                      ErrorTextCase{"9", "9."},
+                      ErrorTextCase{QStringLiteral("下载失败"), QStringLiteral("下载失败.")},
+                      ErrorTextCase{QStringLiteral("处理；"), QStringLiteral("处理；.")}));
 
 struct ApplicationErrorCase {
     QString message;
@@ -93,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ApplicationErrorCase{"Stream read error",
                              "Exception EReadError in module installer at 0004A2F0.\nStream read error.\n"},
-        ApplicationErrorCase{"Ends in a stop.", "Exception EReadError in module installer at 0004A2F0.\nEnds in a stop.\n"},
+        ApplicationErrorCase{"Ends in a stop.",
+                             "Exception EReadError in module installer at 0004A2F0.\nEnds in a stop.\n"},
         ApplicationErrorCase{"Ends in (parens)",
                              "Exception EReadError in module installer at 0004A2F0.\nEnds in (parens).\n"},
         ApplicationErrorCase{"", "Exception EReadError in module installer at 0004A2F0.\n\n"}));

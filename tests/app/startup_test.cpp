@@ -49,9 +49,9 @@ protected:
     }
 };
 
-const QRegularExpression applicationError(
-    "^Exception (\\w+) in module app_tests at [0-9A-F]{8}\\.\\n(.*)\\n$",
-    QRegularExpression::DotMatchesEverythingOption);
+const QRegularExpression
+    applicationError("^Exception (\\w+) in module app_tests at [0-9A-F]{8}\\.\\n(.*)\\n$",
+                     QRegularExpression::DotMatchesEverythingOption);
 
 TEST_F(StartUpTest, FailAndQuitInCreationStillShowsTheWindowAndEndsWithZero)
 {
@@ -144,8 +144,8 @@ struct RunCase {
     const char *name;
     std::function<QByteArray()> package; // null: no pack.db
     int status;
-    const char *boxTitle;                 // nullptr: no box; "" for the application title
-    QString boxText;                      // for an "Application Error" box: kind + "|" + message
+    const char *boxTitle; // nullptr: no box; "" for the application title
+    QString boxText;      // for an "Application Error" box: kind + "|" + message
 };
 
 // Names the case in test listings.
@@ -190,17 +190,20 @@ TEST_P(InstallerRunTest, PackageDecidesHowTheRunEnds)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, InstallerRunTest,
-    ::testing::Values(
-        RunCase{"WellFormed", [] { return PackageFile(WellFormedText("http://127.0.0.1:1/b,,")); }, 0, nullptr, {}},
-        RunCase{"Missing", nullptr, 0, "", QStringLiteral("文件不存在：%PATH%")},
-        RunCase{"Damaged", [] { return PackageFile("only`three`fields"); }, 0, "",
-                QStringLiteral("文件已经被破坏，无法打开")},
-        RunCase{"VersionMismatch", [] { return PackageFile(WellFormedText("a,b")); }, 0, "",
-                QStringLiteral("数据包和主程序版本不匹配")},
-        RunCase{"NotHex", [] { return "G1" + Trailer(2); }, 1, "Application Error",
-                "EConvertError|'$G1' is not a valid integer value."},
-        RunCase{"Truncated", [] { return QByteArray("00"); }, 1, "Application Error",
-                "EReadError|Stream read error."}),
+    ::testing::Values(RunCase{"WellFormed",
+                              [] { return PackageFile(WellFormedText("http://127.0.0.1:1/b,,")); },
+                              0,
+                              nullptr,
+                              {}},
+                      RunCase{"Missing", nullptr, 0, "", QStringLiteral("文件不存在：%PATH%")},
+                      RunCase{"Damaged", [] { return PackageFile("only`three`fields"); }, 0, "",
+                              QStringLiteral("文件已经被破坏，无法打开")},
+                      RunCase{"VersionMismatch", [] { return PackageFile(WellFormedText("a,b")); }, 0, "",
+                              QStringLiteral("数据包和主程序版本不匹配")},
+                      RunCase{"NotHex", [] { return "G1" + Trailer(2); }, 1, "Application Error",
+                              "EConvertError|'$G1' is not a valid integer value."},
+                      RunCase{"Truncated", [] { return QByteArray("00"); }, 1, "Application Error",
+                              "EReadError|Stream read error."}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -42,7 +42,8 @@ void WindowTest::WriteWellFormedPackage()
 {
     // Addresses that fail at once, whatever the opening load does with them.
     WriteFile(PackagePath(folder()),
-              PackageFile(WellFormedText("http://127.0.0.1:1/banner.png,http://127.0.0.1:1/ad,http://127.0.0.1:1/n")));
+              PackageFile(WellFormedText(
+                  "http://127.0.0.1:1/banner.png,http://127.0.0.1:1/ad,http://127.0.0.1:1/n")));
 }
 
 void WindowTest::Watchdog()

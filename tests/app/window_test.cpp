@@ -38,7 +38,9 @@ protected:
 
 TEST_F(HandlerFailureTest, EscapedFailureGoesToTheErrorBox)
 {
-    Dispatch([] { throw Failure("EInOutError", "Cannot create file \"/x/a.zip.tmp\". No such file or directory"); });
+    Dispatch([] {
+        throw Failure("EInOutError", "Cannot create file \"/x/a.zip.tmp\". No such file or directory");
+    });
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Error");
     EXPECT_EQ(boxes[0].text, "Cannot create file \"/x/a.zip.tmp\". No such file or directory.");

@@ -66,7 +66,8 @@ class EntryTable : public ExtractionTest, public ::testing::WithParamInterface<E
 TEST_P(EntryTable, FailsAtTheEntryAndKeepsWhatCameBefore)
 {
     const EntryCase &Case = GetParam();
-    const QByteArray Zip = BuildZip({CraftedEntry::Stored("first.txt", "one"), Case.Entry, CraftedEntry::Stored("after.txt", "two")});
+    const QByteArray Zip = BuildZip(
+        {CraftedEntry::Stored("first.txt", "one"), Case.Entry, CraftedEntry::Stored("after.txt", "two")});
     EXPECT_EQ(Extract(Zip), Case.Failure) << Case.What;
     FileTree Expected = Case.Left;
     Expected.insert("first.txt", "one");
@@ -83,30 +84,78 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EntryCase{"stored", CraftedEntry::Stored("s.txt", Hello), std::nullopt, {{"s.txt", Hello}}},
         EntryCase{"deflated", CraftedEntry::Deflated("d.txt", Hello), std::nullopt, {{"d.txt", Hello}}},
-        EntryCase{"0x0108 is deflated", WithMethod(CraftedEntry::Deflated("d.txt", Hello), 0x0108), std::nullopt, {{"d.txt", Hello}}},
-        EntryCase{"0x0100 is stored", WithMethod(CraftedEntry::Stored("s.txt", Hello), 0x0100), std::nullopt, {{"s.txt", Hello}}},
+        EntryCase{"0x0108 is deflated",
+                  WithMethod(CraftedEntry::Deflated("d.txt", Hello), 0x0108),
+                  std::nullopt,
+                  {{"d.txt", Hello}}},
+        EntryCase{"0x0100 is stored",
+                  WithMethod(CraftedEntry::Stored("s.txt", Hello), 0x0100),
+                  std::nullopt,
+                  {{"s.txt", Hello}}},
         EntryCase{"method 12", WithMethod(CraftedEntry::Stored("m.txt", {}), 12), "Item not found", {}},
         EntryCase{"method 9", WithMethod(CraftedEntry::Stored("m.txt", Hello), 9), "Item not found", {}},
         EntryCase{"method 14", WithMethod(CraftedEntry::Stored("m.txt", {}), 14), "Item not found", {}},
         EntryCase{"method 99", WithMethod(CraftedEntry::Stored("m.txt", {}), 99), "Item not found", {}},
-        EntryCase{"size 0 reads none of the data", WithPayload(WithFlag(CraftedEntry::Stored("e.txt", {}), 0x0009), "junk"), std::nullopt, {{"e.txt", ""}}},
-        EntryCase{"size 0 deflated reads none of the data", WithPayload(WithMethod(CraftedEntry::Stored("e.txt", {}), 8), "\xff\xff"), std::nullopt, {{"e.txt", ""}}},
-        EntryCase{"data descriptor after the data is never read", WithFlag(WithPayload(CraftedEntry::Deflated("dd.txt", Hello), RawDeflate(Hello) + DataDescriptor), 0x0008), std::nullopt, {{"dd.txt", Hello}}},
-        EntryCase{"encrypted stored entry is written raw", WithFlag(CraftedEntry::Stored("enc.bin", Hello), 0x0001), std::nullopt, {{"enc.bin", Hello}}},
-        EntryCase{"wrong CRC-32: written, then refused", WithCrc(CraftedEntry::Stored("bad.txt", Hello), 0x12345678), "CRC-32 mismatch in \"bad.txt\"", {{"bad.txt", Hello}}},
-        EntryCase{"wrong CRC-32 of an empty file", WithCrc(CraftedEntry::Stored("empty.txt", {}), 1), "CRC-32 mismatch in \"empty.txt\"", {{"empty.txt", ""}}},
-        EntryCase{"corrupt deflate data", WithPayload(CraftedEntry::Deflated("z.txt", Hello), "\xff\xff\xff\xff"), "data error", {{"z.txt", ""}}},
-        EntryCase{"deflate stream shorter than the size", WithSize(CraftedEntry::Deflated("short.txt", Hello), 100), "Stream read error", {{"short.txt", ""}}},
-        EntryCase{"deflated data over both buffers", CraftedEntry::Deflated("big.bin", Big), std::nullopt, {{"big.bin", Big}}},
-        EntryCase{"stored data over the copy buffer", CraftedEntry::Stored("big.bin", Big), std::nullopt, {{"big.bin", Big}}},
+        EntryCase{"size 0 reads none of the data",
+                  WithPayload(WithFlag(CraftedEntry::Stored("e.txt", {}), 0x0009), "junk"),
+                  std::nullopt,
+                  {{"e.txt", ""}}},
+        EntryCase{"size 0 deflated reads none of the data",
+                  WithPayload(WithMethod(CraftedEntry::Stored("e.txt", {}), 8), "\xff\xff"),
+                  std::nullopt,
+                  {{"e.txt", ""}}},
+        EntryCase{
+            "data descriptor after the data is never read",
+            WithFlag(WithPayload(CraftedEntry::Deflated("dd.txt", Hello), RawDeflate(Hello) + DataDescriptor),
+                     0x0008),
+            std::nullopt,
+            {{"dd.txt", Hello}}},
+        EntryCase{"encrypted stored entry is written raw",
+                  WithFlag(CraftedEntry::Stored("enc.bin", Hello), 0x0001),
+                  std::nullopt,
+                  {{"enc.bin", Hello}}},
+        EntryCase{"wrong CRC-32: written, then refused",
+                  WithCrc(CraftedEntry::Stored("bad.txt", Hello), 0x12345678),
+                  "CRC-32 mismatch in \"bad.txt\"",
+                  {{"bad.txt", Hello}}},
+        EntryCase{"wrong CRC-32 of an empty file",
+                  WithCrc(CraftedEntry::Stored("empty.txt", {}), 1),
+                  "CRC-32 mismatch in \"empty.txt\"",
+                  {{"empty.txt", ""}}},
+        EntryCase{"corrupt deflate data",
+                  WithPayload(CraftedEntry::Deflated("z.txt", Hello), "\xff\xff\xff\xff"),
+                  "data error",
+                  {{"z.txt", ""}}},
+        EntryCase{"deflate stream shorter than the size",
+                  WithSize(CraftedEntry::Deflated("short.txt", Hello), 100),
+                  "Stream read error",
+                  {{"short.txt", ""}}},
+        EntryCase{"deflated data over both buffers",
+                  CraftedEntry::Deflated("big.bin", Big),
+                  std::nullopt,
+                  {{"big.bin", Big}}},
+        EntryCase{"stored data over the copy buffer",
+                  CraftedEntry::Stored("big.bin", Big),
+                  std::nullopt,
+                  {{"big.bin", Big}}},
         EntryCase{"name with |", CraftedEntry::Stored("a|b.txt", Hello), "Invalid characters in path", {}},
-        EntryCase{"name with a control character", CraftedEntry::Stored("a\tb.txt", Hello), "Invalid characters in path", {}},
-        EntryCase{"name with a NUL byte", CraftedEntry::Stored(QByteArray("a\0b", 3), Hello), "Invalid characters in path", {}},
-        EntryCase{"name with * ? and : is fine here", CraftedEntry::Stored("a*?:.txt", Hello), std::nullopt, {{"a*?:.txt", Hello}}}));
+        EntryCase{"name with a control character",
+                  CraftedEntry::Stored("a\tb.txt", Hello),
+                  "Invalid characters in path",
+                  {}},
+        EntryCase{"name with a NUL byte",
+                  CraftedEntry::Stored(QByteArray("a\0b", 3), Hello),
+                  "Invalid characters in path",
+                  {}},
+        EntryCase{"name with * ? and : is fine here",
+                  CraftedEntry::Stored("a*?:.txt", Hello),
+                  std::nullopt,
+                  {{"a*?:.txt", Hello}}}));
 
 TEST_F(ExtractionTest, BadLocalSignatureFailsAtThatEntry)
 {
-    QByteArray Zip = BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored("second.txt", "two")});
+    QByteArray Zip =
+        BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored("second.txt", "two")});
     Zip[Zip.indexOf("PK\x03\x04", 1) + 3] = 9;
     EXPECT_EQ(Extract(Zip), "Invalid Zip Local Header signature");
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}}));
@@ -129,30 +178,42 @@ TEST_F(ExtractionTest, LocalHeaderCutShortByTheEndFails)
 // first block is written, the second is not.
 TEST_F(ExtractionTest, StoredEntryCutShortKeepsItsCompleteBlocks)
 {
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("first.txt", "one"), WithSize(CraftedEntry::Stored("cut.bin", Big), 2 << 20)})),
+    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("first.txt", "one"),
+                                WithSize(CraftedEntry::Stored("cut.bin", Big), 2 << 20)})),
               "Stream read error");
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}, {"cut.bin", Big.left(1 << 20)}}));
 }
 
 TEST_F(ExtractionTest, LaterDuplicateReplacesTheEarlierFile)
 {
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("dup.txt", "the first, longer one"), CraftedEntry::Deflated("dup.txt", "second")})),
+    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("dup.txt", "the first, longer one"),
+                                CraftedEntry::Deflated("dup.txt", "second")})),
               std::nullopt);
     EXPECT_EQ(Extracted(), (FileTree{{"dup.txt", "second"}}));
 }
 
 TEST_F(ExtractionTest, FoldersExplicitAndImplied)
 {
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Folder("docs/"), CraftedEntry::Folder("empty\\"), CraftedEntry::Stored("a/b/c.txt", "c"),
-                                CraftedEntry::Stored("x\\y\\z.txt", "z"), CraftedEntry::Stored("a/./b/../d.txt", "d")})),
-              std::nullopt);
-    EXPECT_EQ(Extracted(), (FileTree{{"docs/", {}}, {"empty/", {}}, {"a/", {}}, {"a/b/", {}}, {"a/b/c.txt", "c"}, {"x/", {}},
-                                     {"x/y/", {}}, {"x/y/z.txt", "z"}, {"a/d.txt", "d"}}));
+    EXPECT_EQ(
+        Extract(BuildZip({CraftedEntry::Folder("docs/"), CraftedEntry::Folder("empty\\"),
+                          CraftedEntry::Stored("a/b/c.txt", "c"), CraftedEntry::Stored("x\\y\\z.txt", "z"),
+                          CraftedEntry::Stored("a/./b/../d.txt", "d")})),
+        std::nullopt);
+    EXPECT_EQ(Extracted(), (FileTree{{"docs/", {}},
+                                     {"empty/", {}},
+                                     {"a/", {}},
+                                     {"a/b/", {}},
+                                     {"a/b/c.txt", "c"},
+                                     {"x/", {}},
+                                     {"x/y/", {}},
+                                     {"x/y/z.txt", "z"},
+                                     {"a/d.txt", "d"}}));
 }
 
 TEST_F(ExtractionTest, EmptyNameIsTheDestinationItself)
 {
-    const QByteArray Zip = BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored("", "x")});
+    const QByteArray Zip =
+        BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored("", "x")});
     EXPECT_EQ(Extract(Zip), QString("Cannot create file \"%1\". Is a directory").arg(Destination()));
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}}));
 }
@@ -166,7 +227,8 @@ TEST_F(ExtractionTest, EmptyNameWithTrailingSeparatorIsAFolderEntry)
 
 TEST_F(ExtractionTest, FileWhereAFolderIsNeededFailsToCreate)
 {
-    const QByteArray Zip = BuildZip({CraftedEntry::Stored("a", "file"), CraftedEntry::Stored("a/b.txt", "b")});
+    const QByteArray Zip =
+        BuildZip({CraftedEntry::Stored("a", "file"), CraftedEntry::Stored("a/b.txt", "b")});
     EXPECT_EQ(Extract(Zip), QString("Cannot create file \"%1/a/b.txt\". Not a directory").arg(Destination()));
     EXPECT_EQ(Extracted(), (FileTree{{"a", "file"}}));
 }
@@ -174,8 +236,10 @@ TEST_F(ExtractionTest, FileWhereAFolderIsNeededFailsToCreate)
 TEST_F(ExtractionTest, TooLongNameFailsToCreate)
 {
     const QByteArray Long(300, 'n');
-    const QByteArray Zip = BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored(Long, "x")});
-    EXPECT_EQ(Extract(Zip), QString("Cannot create file \"%1/%2\". File name too long").arg(Destination(), Long));
+    const QByteArray Zip =
+        BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored(Long, "x")});
+    EXPECT_EQ(Extract(Zip),
+              QString("Cannot create file \"%1/%2\". File name too long").arg(Destination(), Long));
     QByteArray Deep;
     for (int Level = 0; Level < 20; ++Level)
         Deep += QByteArray(250, char('a' + Level)) + '/';
@@ -186,9 +250,11 @@ TEST_F(ExtractionTest, TooLongNameFailsToCreate)
 TEST_F(ExtractionTest, RegisteredHandlerServesItsMethod)
 {
     const CraftedEntry Entry = WithMethod(CraftedEntry::Stored("m.txt", Hello), 12);
-    RegisterCompressionHandler(12, nullptr, [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
-        return std::make_unique<TStoredStream>(InStream);
-    });
+    RegisterCompressionHandler(
+        12, nullptr,
+        [](QIODevice &InStream, const TZipFile &, const TZipHeader &) -> std::unique_ptr<TZipStream> {
+            return std::make_unique<TStoredStream>(InStream);
+        });
     const std::optional<QString> Served = Extract(BuildZip({Entry}));
     RegisterCompressionHandler(12, nullptr, nullptr);
     EXPECT_EQ(Served, std::nullopt);
@@ -202,12 +268,11 @@ struct StampCase {
     quint16 MadeBy;
     quint32 ExternalAttributes;
     quint32 DosDateTime;
-    uint Mode; // 0: as the file was created
-    QDateTime Modified;             // invalid: as the write left it
+    uint Mode;          // 0: as the file was created
+    QDateTime Modified; // invalid: as the write left it
 };
 
 class StampTable : public ExtractionTest, public ::testing::WithParamInterface<StampCase> {};
-
 
 TEST_P(StampTable, SetsTimeAndPermissions)
 {
@@ -233,17 +298,18 @@ constexpr quint32 LeapDayDos = (40u << 25) | (2u << 21) | (29u << 16) | (13u << 
 
 INSTANTIATE_TEST_SUITE_P(
     Stamps, StampTable,
-    ::testing::Values(StampCase{"DOS read-only and archive", 0x0014, 0x21, LeapDayDos, 0444, LeapDay},
-                      StampCase{"DOS archive bit only", 0x0014, 0x20, LeapDayDos, 0, LeapDay},
-                      StampCase{"Unix mode 0750", 0x0314, 0100750u << 16, LeapDayDos, 0750, LeapDay},
-                      StampCase{"Unix without mode bits", 0x0314, 0x01, LeapDayDos, 0, LeapDay},
-                      StampCase{"Unix symbolic link becomes a plain file", 0x0314, 0120777u << 16, LeapDayDos, 0, LeapDay},
-                      StampCase{"other host leaves the attributes", 0x0B14, 0x01, LeapDayDos, 0, LeapDay},
-                      StampCase{"time 0", 0x0014, 0x01, 0, 0444, {}},
-                      StampCase{"seconds field 30", 0x0014, 0, (LeapDayDos & ~0x1Fu) | 30u, 0, {}},
-                      StampCase{"seconds field 31", 0x0014, 0, (LeapDayDos & ~0x1Fu) | 31u, 0, {}},
-                      StampCase{"February 30th", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 16)) | (30u << 16), 0, {}},
-                      StampCase{"hour 24", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 11)) | (24u << 11), 0, {}}));
+    ::testing::Values(
+        StampCase{"DOS read-only and archive", 0x0014, 0x21, LeapDayDos, 0444, LeapDay},
+        StampCase{"DOS archive bit only", 0x0014, 0x20, LeapDayDos, 0, LeapDay},
+        StampCase{"Unix mode 0750", 0x0314, 0100750u << 16, LeapDayDos, 0750, LeapDay},
+        StampCase{"Unix without mode bits", 0x0314, 0x01, LeapDayDos, 0, LeapDay},
+        StampCase{"Unix symbolic link becomes a plain file", 0x0314, 0120777u << 16, LeapDayDos, 0, LeapDay},
+        StampCase{"other host leaves the attributes", 0x0B14, 0x01, LeapDayDos, 0, LeapDay},
+        StampCase{"time 0", 0x0014, 0x01, 0, 0444, {}},
+        StampCase{"seconds field 30", 0x0014, 0, (LeapDayDos & ~0x1Fu) | 30u, 0, {}},
+        StampCase{"seconds field 31", 0x0014, 0, (LeapDayDos & ~0x1Fu) | 31u, 0, {}},
+        StampCase{"February 30th", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 16)) | (30u << 16), 0, {}},
+        StampCase{"hour 24", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 11)) | (24u << 11), 0, {}}));
 
 TEST_F(ExtractionTest, ReadOnlyFileBlocksTheNextExtraction)
 {

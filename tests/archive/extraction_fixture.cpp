@@ -12,7 +12,8 @@ FileTree ReadTree(const QString &Folder)
 {
     FileTree Tree;
     const QDir Root(Folder);
-    QDirIterator It(Folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator It(Folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (It.hasNext()) {
         const QString Path = It.next();
         const QFileInfo Info = It.fileInfo();

@@ -53,7 +53,9 @@ QByteArray CutUnicodeField(const QByteArray &LocalName)
     return UnicodePathField(LocalName, "long-name.txt").chopped(4);
 }
 
-const QByteArray Padding = QByteArray("\x01\x00\x04\x00" "abcd", 8);
+const QByteArray Padding = QByteArray("\x01\x00\x04\x00"
+                                      "abcd",
+                                      8);
 
 INSTANTIATE_TEST_SUITE_P(
     Names, NameTable,
@@ -82,19 +84,25 @@ class IllegalNameTable : public ExtractionTest, public ::testing::WithParamInter
 TEST_P(IllegalNameTable, RefusesTheEntry)
 {
     const QByteArray Name = GetParam();
-    const QByteArray Zip = BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored(Name, "evil"), CraftedEntry::Stored("after.txt", "two")});
+    const QByteArray Zip =
+        BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Stored(Name, "evil"),
+                  CraftedEntry::Stored("after.txt", "two")});
     EXPECT_EQ(Extract(Zip), QString("Illegal path in archive: \"%1\"").arg(QString::fromLatin1(Name)));
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}}));
     EXPECT_EQ(ReadTree(Outside()).keys(), (QStringList{"archive.zip", "out/", "out/first.txt"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, IllegalNameTable,
-                         ::testing::Values("/tmp/evil.txt", "\\evil.txt", "C:evil.txt", "c:\\evil.txt", "\\\\?\\C:\\evil.txt", "../evil.txt",
-                                           "..\\evil.txt", "a/../../evil.txt", "a/b/../../../evil.txt", "./../evil.txt", "../", ".."));
+                         ::testing::Values("/tmp/evil.txt", "\\evil.txt", "C:evil.txt", "c:\\evil.txt",
+                                           "\\\\?\\C:\\evil.txt", "../evil.txt", "..\\evil.txt",
+                                           "a/../../evil.txt", "a/b/../../../evil.txt", "./../evil.txt",
+                                           "../", ".."));
 
 TEST_F(ExtractionTest, DotDotThatStaysInsideIsAccepted)
 {
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("a/../b.txt", "b"), CraftedEntry::Stored("c/d/../../e.txt", "e")})), std::nullopt);
+    EXPECT_EQ(Extract(BuildZip(
+                  {CraftedEntry::Stored("a/../b.txt", "b"), CraftedEntry::Stored("c/d/../../e.txt", "e")})),
+              std::nullopt);
     EXPECT_EQ(Extracted(), (FileTree{{"b.txt", "b"}, {"e.txt", "e"}}));
 }
 
@@ -109,9 +117,12 @@ TEST_F(ExtractionTest, DoesNotFollowLinksInTheDestination)
     ASSERT_TRUE(QFile::link(Target + "/victim.txt", Destination() + "/file-link"));
     EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("folder-link/evil.txt", "evil")})),
               QString("Cannot create file \"%1/folder-link/evil.txt\". Not a directory").arg(Destination()));
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("file-link", "evil")})),
-              QString("Cannot create file \"%1/file-link\". Too many levels of symbolic links").arg(Destination()));
-    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Folder("folder-link/sub/"), CraftedEntry::Stored("ok.txt", "ok")})), std::nullopt);
+    EXPECT_EQ(
+        Extract(BuildZip({CraftedEntry::Stored("file-link", "evil")})),
+        QString("Cannot create file \"%1/file-link\". Too many levels of symbolic links").arg(Destination()));
+    EXPECT_EQ(
+        Extract(BuildZip({CraftedEntry::Folder("folder-link/sub/"), CraftedEntry::Stored("ok.txt", "ok")})),
+        std::nullopt);
     EXPECT_EQ(ReadTree(Target), FileTree{});
     EXPECT_EQ(QFileInfo(Destination() + "/ok.txt").size(), 2);
 }

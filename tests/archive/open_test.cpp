@@ -2,8 +2,8 @@
 // A failure while opening leaves the destination untouched.
 #include "extraction_fixture.h"
 #include "failure.h"
-#include "zip_extract.h"
 #include "zip_builder.h"
+#include "zip_extract.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,7 +47,8 @@ QByteArray PatchedAt(QByteArray Zip, const QByteArray &Find, const QByteArray &R
 // An end record whose central directory offset points at a signature followed by too few bytes.
 QByteArray CentralDirectoryCutShort()
 {
-    QByteArray Zip = BuildZip({CraftedEntry::Stored("a.txt", "alpha")}, "PK\x01\x02" "0123456789");
+    QByteArray Zip = BuildZip({CraftedEntry::Stored("a.txt", "alpha")}, "PK\x01\x02"
+                                                                        "0123456789");
     const qsizetype Signature = Zip.size() - 14;
     const char Offset[4] = {char(Signature), char(Signature >> 8), 0, 0};
     return Zip.replace(Zip.size() - 14 - 6, 4, QByteArray(Offset, 4));
@@ -71,25 +72,42 @@ QByteArray EndRecordInComment()
 INSTANTIATE_TEST_SUITE_P(
     Archives, OpenTable,
     ::testing::Values(
-        OpenCase{"0 bytes", {}, "Stream read error", {}},
-        OpenCase{"1 byte", "P", ReadError, {}},
+        OpenCase{"0 bytes", {}, "Stream read error", {}}, OpenCase{"1 byte", "P", ReadError, {}},
         OpenCase{"4 bytes, all signature", QByteArray("PK\x05\x06", 4), ReadError, {}},
-        OpenCase{"signature 10 bytes before the end", QByteArray("xxxxPK\x05\x06" "0123456789", 18), ReadError, {}},
-        OpenCase{"signature 21 bytes before the end", QByteArray("PK\x05\x06", 4) + QByteArray(17, '\0'), ReadError, {}},
-        OpenCase{"a record of no entries", QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'), std::nullopt, {}},
+        OpenCase{"signature 10 bytes before the end",
+                 QByteArray("xxxxPK\x05\x06"
+                            "0123456789",
+                            18),
+                 ReadError,
+                 {}},
+        OpenCase{"signature 21 bytes before the end",
+                 QByteArray("PK\x05\x06", 4) + QByteArray(17, '\0'),
+                 ReadError,
+                 {}},
+        OpenCase{
+            "a record of no entries", QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'), std::nullopt, {}},
         OpenCase{"not an archive", QByteArray(5000, 'z'), ReadError, {}},
         OpenCase{"no comment", OneEntry, std::nullopt, Alpha},
         OpenCase{"signature ending the first search window", WithCommentOfLength(1005), std::nullopt, Alpha},
         OpenCase{"signature straddling two search windows", WithCommentOfLength(1006), std::nullopt, Alpha},
         OpenCase{"signature straddling two search windows", WithCommentOfLength(1007), std::nullopt, Alpha},
-        OpenCase{"signature beginning the second search window", WithCommentOfLength(1008), std::nullopt, Alpha},
+        OpenCase{"signature beginning the second search window", WithCommentOfLength(1008), std::nullopt,
+                 Alpha},
         OpenCase{"comment of 65,513 bytes", WithCommentOfLength(65513), std::nullopt, Alpha},
         OpenCase{"comment of 65,514 bytes", WithCommentOfLength(65514), ReadError, {}},
-        OpenCase{"a signature too close to the end is no record", BuildZip({CraftedEntry::Stored("a.txt", "alpha")}, QByteArray("PK\x05\x06", 4) + "abc"), std::nullopt, Alpha},
+        OpenCase{"a signature too close to the end is no record",
+                 BuildZip({CraftedEntry::Stored("a.txt", "alpha")}, QByteArray("PK\x05\x06", 4) + "abc"),
+                 std::nullopt, Alpha},
         OpenCase{"a later record in the comment wins", EndRecordInComment(), std::nullopt, {}},
-        OpenCase{"bad central signature", PatchedAt(OneEntry, "PK\x01\x02", "PK\x01\x03"), "Invalid Zip Central Header signature", {}},
+        OpenCase{"bad central signature",
+                 PatchedAt(OneEntry, "PK\x01\x02", "PK\x01\x03"),
+                 "Invalid Zip Central Header signature",
+                 {}},
         OpenCase{"central entry cut short by the end", CentralDirectoryCutShort(), ReadError, {}},
-        OpenCase{"more entries counted than present", CountingTwoEntries(), "Invalid Zip Central Header signature", {}}));
+        OpenCase{"more entries counted than present",
+                 CountingTwoEntries(),
+                 "Invalid Zip Central Header signature",
+                 {}}));
 
 TEST_F(ExtractionTest, MissingArchiveNamesItsFullPath)
 {
@@ -99,7 +117,9 @@ TEST_F(ExtractionTest, MissingArchiveNamesItsFullPath)
         FAIL() << "no failure";
     } catch (const Failure &Error) {
         EXPECT_EQ(Error.Kind(), "EFOpenError");
-        EXPECT_EQ(Error.Message(), QString("Cannot open file \"%1/missing.zip\". No such file or directory").arg(Scratch.path()));
+        EXPECT_EQ(
+            Error.Message(),
+            QString("Cannot open file \"%1/missing.zip\". No such file or directory").arg(Scratch.path()));
     }
     EXPECT_FALSE(QFileInfo::exists(Destination()));
 }

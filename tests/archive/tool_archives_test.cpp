@@ -84,7 +84,8 @@ TEST_F(ToolArchives, PythonArchivesExtractAsExpected)
     for (const QString Archive : {"python_mixed.zip", "python_descriptor.zip"}) {
         QTemporaryDir Fresh;
         Out.swap(Fresh);
-        EXPECT_EQ(ExtractTool(Archive), ReadTree(Made->filePath("expected/" + Archive))) << Archive.toStdString();
+        EXPECT_EQ(ExtractTool(Archive), ReadTree(Made->filePath("expected/" + Archive)))
+            << Archive.toStdString();
     }
 }
 
@@ -102,7 +103,10 @@ TEST_F(ToolArchives, DosAttributesAndUnixModes)
     const QDateTime LeapDay(QDate(2020, 2, 29), QTime(13, 45, 58));
     const mode_t Mask = umask(0);
     umask(Mask);
-    const QList<std::pair<QString, uint>> Cases{{"readonly.txt", 0444 & ~Mask}, {"archive.txt", 0666 & ~Mask}, {"run.sh", 0750}, {"link", 0666 & ~Mask}};
+    const QList<std::pair<QString, uint>> Cases{{"readonly.txt", 0444 & ~Mask},
+                                                {"archive.txt", 0666 & ~Mask},
+                                                {"run.sh", 0750},
+                                                {"link", 0666 & ~Mask}};
     for (const auto &[Name, Mode] : Cases) {
         EXPECT_EQ(ModeOf(Extracted(Name).filePath()), Mode) << Name.toStdString();
         EXPECT_EQ(Extracted(Name).lastModified(), LeapDay) << Name.toStdString();

@@ -66,7 +66,8 @@ CraftedEntry CraftedEntry::Folder(const QByteArray &Name)
     return Entry;
 }
 
-QByteArray UnicodePathField(const QByteArray &LocalName, const QByteArray &Utf8Name, std::optional<quint32> Crc)
+QByteArray UnicodePathField(const QByteArray &LocalName, const QByteArray &Utf8Name,
+                            std::optional<quint32> Crc)
 {
     QByteArray Field;
     Put16(Field, 0x7075);

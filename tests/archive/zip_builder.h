@@ -7,14 +7,14 @@
 // Writes small ZIP archives byte by byte, for the shapes no archiving tool produces.
 struct CraftedEntry {
     QByteArray Name;
-    QByteArray Payload;                  // the bytes stored after the local header
+    QByteArray Payload; // the bytes stored after the local header
     quint16 Method = 0;
     quint16 Flag = 0;
     quint32 Crc = 0;
     quint32 UncompressedSize = 0;
-    quint16 MadeBy = 0x0014;             // host 0 (MS-DOS), version 2.0
+    quint16 MadeBy = 0x0014; // host 0 (MS-DOS), version 2.0
     quint32 ExternalAttributes = 0;
-    quint32 DosDateTime = 0x50A56B5D;    // 2020-05-05 13:26:58
+    quint32 DosDateTime = 0x50A56B5D; // 2020-05-05 13:26:58
     QByteArray LocalExtra;
     std::optional<QByteArray> LocalName; // when the local header's name differs
 
@@ -26,6 +26,8 @@ struct CraftedEntry {
 quint32 Crc32(const QByteArray &Bytes);
 QByteArray RawDeflate(const QByteArray &Content);
 // An Info-ZIP Unicode Path extra field for the given local name bytes.
-QByteArray UnicodePathField(const QByteArray &LocalName, const QByteArray &Utf8Name, std::optional<quint32> Crc = {});
+QByteArray UnicodePathField(const QByteArray &LocalName, const QByteArray &Utf8Name,
+                            std::optional<quint32> Crc = {});
 
-QByteArray BuildZip(const QList<CraftedEntry> &Entries, const QByteArray &Comment = {}, const QByteArray &Trailer = {});
+QByteArray BuildZip(const QList<CraftedEntry> &Entries, const QByteArray &Comment = {},
+                    const QByteArray &Trailer = {});

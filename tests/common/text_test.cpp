@@ -21,7 +21,8 @@ TEST(SplitFields, KeepsEveryFieldBetweenSeparators)
         {u" a ` b ", {" a ", " b "}},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(SplitFields(QString::fromUtf16(c.text), u'`'), c.fields) << QString::fromUtf16(c.text).toStdString();
+        EXPECT_EQ(SplitFields(QString::fromUtf16(c.text), u'`'), c.fields)
+            << QString::fromUtf16(c.text).toStdString();
 }
 
 TEST(SplitFields, ThirtyOneSeparatorsGiveThirtyTwoEmptyFields)
@@ -47,7 +48,8 @@ TEST(FoldAsciiCase, FoldsOnlyAsciiCapitals)
 TEST(DecodeGbk, DecodesChineseAndNeverFails)
 {
     EXPECT_EQ(DecodeGbk("\xC4\xE3\xBA\xC3"), QString::fromUtf16(u"你好"));
-    QString broken = DecodeGbk("a\xFF" "b");
+    QString broken = DecodeGbk("a\xFF"
+                               "b");
     EXPECT_TRUE(broken.startsWith('a'));
     EXPECT_TRUE(broken.endsWith('b'));
     EXPECT_EQ(EncodeGbk(QString::fromUtf16(u"你好")), QByteArray("\xC4\xE3\xBA\xC3"));
@@ -57,7 +59,9 @@ TEST(DecodeUtf8Strict, RejectsMalformedAndKeepsByteOrderMark)
 {
     EXPECT_FALSE(DecodeUtf8Strict("a\xFF").has_value());
     EXPECT_FALSE(DecodeUtf8Strict("\xE4\xBD").has_value());
-    EXPECT_EQ(DecodeUtf8Strict("\xEF\xBB\xBF" "a"), QString(QChar(0xFEFF)) + u'a');
+    EXPECT_EQ(DecodeUtf8Strict("\xEF\xBB\xBF"
+                               "a"),
+              QString(QChar(0xFEFF)) + u'a');
     EXPECT_EQ(DecodeUtf8Strict(QByteArray("a\0b", 3)), QString::fromUtf16(u"a\u0000b", 3));
     EXPECT_EQ(DecodeUtf8Strict(""), QString());
 }

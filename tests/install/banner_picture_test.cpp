@@ -8,7 +8,8 @@
 
 namespace {
 
-QByteArray Encoded(const QImage &image, const char *format) {
+QByteArray Encoded(const QImage &image, const char *format)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -16,7 +17,8 @@ QByteArray Encoded(const QImage &image, const char *format) {
     return bytes;
 }
 
-QImage Filled(int width, int height, Qt::GlobalColor color) {
+QImage Filled(int width, int height, Qt::GlobalColor color)
+{
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(color);
     return image;
@@ -29,7 +31,8 @@ struct LeadCase {
 
 class LeadingBytes : public testing::TestWithParam<LeadCase> {};
 
-TEST_P(LeadingBytes, NameTheFormat) {
+TEST_P(LeadingBytes, NameTheFormat)
+{
     EXPECT_EQ(PictureFormatOf(GetParam().lead), QByteArray(GetParam().format));
 }
 
@@ -40,10 +43,10 @@ INSTANTIATE_TEST_SUITE_P(
                     LeadCase{QByteArray("MM*\0", 4), "tiff"}, LeadCase{"\xFF\xD8\xFF\xE0", "jpeg"},
                     LeadCase{"\xFF\xD8\xFF\xE1", "jpeg"}, LeadCase{"\xFF\xD8\xFF\xDB", ""},
                     LeadCase{"GIF", ""}, // fewer than 4 bytes
-                    LeadCase{"BM", ""}, LeadCase{"<htm", ""},
-                    LeadCase{QByteArray("MM\0*", 4), "tiff"}));
+                    LeadCase{"BM", ""}, LeadCase{"<htm", ""}, LeadCase{QByteArray("MM\0*", 4), "tiff"}));
 
-TEST(BannerPicture, EmptyDataMakesTheBannerTransparentAtItsSize) {
+TEST(BannerPicture, EmptyDataMakesTheBannerTransparentAtItsSize)
+{
     const QImage current = Filled(965, 477, Qt::red);
     const QImage clear = LoadBannerPicture({}, current);
     EXPECT_EQ(clear.size(), current.size());
@@ -52,7 +55,8 @@ TEST(BannerPicture, EmptyDataMakesTheBannerTransparentAtItsSize) {
     EXPECT_EQ(qAlpha(clear.pixel(964, 476)), 0);
 }
 
-TEST(BannerPicture, RecognisedPicturesReplaceTheBannerSizeIncluded) {
+TEST(BannerPicture, RecognisedPicturesReplaceTheBannerSizeIncluded)
+{
     const QImage current = Filled(965, 477, Qt::red);
     for (const char *format : {"png", "bmp", "tiff", "jpeg"}) {
         const QImage picture = LoadBannerPicture(Encoded(Filled(40, 20, Qt::blue), format), current);
@@ -61,7 +65,8 @@ TEST(BannerPicture, RecognisedPicturesReplaceTheBannerSizeIncluded) {
     }
 }
 
-TEST(BannerPicture, BigEndianTiffWithItsRealHeaderIsShown) {
+TEST(BannerPicture, BigEndianTiffWithItsRealHeaderIsShown)
+{
     // A 4 x 3 blue picture as ImageMagick writes it with tiff:endian=msb: "MM", 0, 42.
     const QByteArray tiff = QByteArray::fromHex(
         "4d4d002a0000002c0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff0000ff000f0100"
@@ -76,24 +81,25 @@ TEST(BannerPicture, BigEndianTiffWithItsRealHeaderIsShown) {
     EXPECT_EQ(QColor(picture.pixel(2, 1)), QColor(Qt::blue));
 }
 
-TEST(BannerPicture, OnlyTheFirstGifFrameIsTaken) {
+TEST(BannerPicture, OnlyTheFirstGifFrameIsTaken)
+{
     // Two 4 x 3 frames: red, then blue.
     static const unsigned char twoFrames[] = {
-        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x03, 0x00, 0xf0, 0x00, 0x00, 0xff,
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21,
-        0xff, 0x0b, 0x4e, 0x45, 0x54, 0x53, 0x43, 0x41, 0x50, 0x45, 0x32, 0x2e, 0x30, 0x03,
-        0x01, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x00,
-        0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
-        0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x80, 0x00, 0x00, 0xff, 0x00,
-        0x00, 0x00, 0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x3b};
-    const QImage picture = LoadBannerPicture(
-        QByteArray(reinterpret_cast<const char *>(twoFrames), sizeof twoFrames), QImage());
+        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x03, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xff, 0x0b, 0x4e, 0x45,
+        0x54, 0x53, 0x43, 0x41, 0x50, 0x45, 0x32, 0x2e, 0x30, 0x03, 0x01, 0x00, 0x00, 0x00, 0x2c, 0x00,
+        0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x00, 0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x21, 0xf9,
+        0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x80,
+        0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x02, 0x03, 0x84, 0x8f, 0x56, 0x00, 0x3b};
+    const QImage picture =
+        LoadBannerPicture(QByteArray(reinterpret_cast<const char *>(twoFrames), sizeof twoFrames), QImage());
     ASSERT_EQ(picture.size(), QSize(4, 3));
     EXPECT_EQ(QColor(picture.pixel(1, 1)), QColor(Qt::red));
 }
 
 // Decides by the leading bytes, not by what the data really holds.
-TEST(BannerPicture, RejectsWhatTheLeadingBytesDoNotName) {
+TEST(BannerPicture, RejectsWhatTheLeadingBytesDoNotName)
+{
     QByteArray jpeg = Encoded(Filled(8, 8, Qt::green), "jpeg");
     ASSERT_TRUE(jpeg.startsWith("\xFF\xD8\xFF\xE0"));
     // Drop the JFIF segment: still a decodable JPEG, now starting FF D8 FF DB.
@@ -107,14 +113,16 @@ TEST(BannerPicture, RejectsWhatTheLeadingBytesDoNotName) {
     EXPECT_THROW(LoadBannerPicture("<html>not a picture</html>", QImage()), Failure);
 }
 
-TEST(BannerPicture, TheFormatIsForcedByTheLeadingBytes) {
+TEST(BannerPicture, TheFormatIsForcedByTheLeadingBytes)
+{
     // A PNG behind "BM": named BMP, and a BMP it is not.
     QByteArray png = Encoded(Filled(8, 8, Qt::green), "png");
     EXPECT_THROW(LoadBannerPicture("BM" + png, QImage()), Failure);
     EXPECT_THROW(LoadBannerPicture(png.left(60), QImage()), Failure); // cut short
 }
 
-TEST(BannerPicture, HugePicturesAreScaledDownProportionally) {
+TEST(BannerPicture, HugePicturesAreScaledDownProportionally)
+{
     const QImage wide = Filled(LargestPictureSide * 2, 4, Qt::blue);
     const QImage picture = LoadBannerPicture(Encoded(wide, "png"), QImage());
     EXPECT_EQ(picture.size(), QSize(LargestPictureSide, 2));
@@ -122,7 +130,8 @@ TEST(BannerPicture, HugePicturesAreScaledDownProportionally) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     QCoreApplication app(argc, argv); // for the image format plugins
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

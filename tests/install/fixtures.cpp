@@ -7,7 +7,8 @@
 #include <QtEndian>
 #include <zlib.h>
 
-void WritePackage(const QString &folder, const PackageFields &fields) {
+void WritePackage(const QString &folder, const PackageFields &fields)
+{
     QStringList text(32);
     text[2] = fields.packageId;
     text[15] = fields.launcherName;
@@ -15,7 +16,8 @@ void WritePackage(const QString &folder, const PackageFields &fields) {
     text[30] = fields.versionListAddress;
     const QByteArray payload = EncodePackageText(EncodeGbk(text.join(u'`')));
     QFile file(folder + QStringLiteral("/pack.db"));
-    if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write pack.db");
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write pack.db");
     char trailer[4];
     qToLittleEndian<qint32>(qint32(payload.size()), trailer);
     file.write(payload);
@@ -24,13 +26,15 @@ void WritePackage(const QString &folder, const PackageFields &fields) {
 
 namespace {
 
-void Put16(QByteArray &out, quint16 value) {
+void Put16(QByteArray &out, quint16 value)
+{
     char bytes[2];
     qToLittleEndian(value, bytes);
     out.append(bytes, 2);
 }
 
-void Put32(QByteArray &out, quint32 value) {
+void Put32(QByteArray &out, quint32 value)
+{
     char bytes[4];
     qToLittleEndian(value, bytes);
     out.append(bytes, 4);
@@ -38,16 +42,18 @@ void Put32(QByteArray &out, quint32 value) {
 
 } // namespace
 
-QByteArray StoredZip(const QList<ZipItem> &items) {
+QByteArray StoredZip(const QList<ZipItem> &items)
+{
     QByteArray archive, directory;
     for (const ZipItem &item : items) {
-        const quint32 crc = crc32(0, reinterpret_cast<const Bytef *>(item.data.constData()), uInt(item.data.size()));
+        const quint32 crc =
+            crc32(0, reinterpret_cast<const Bytef *>(item.data.constData()), uInt(item.data.size()));
         const quint32 offset = quint32(archive.size());
         auto common = [&](QByteArray &out) {
-            Put16(out, 20); // version needed
-            Put16(out, 0);  // flags
-            Put16(out, 0);  // stored
-            Put16(out, 0);  // 00:00:00
+            Put16(out, 20);   // version needed
+            Put16(out, 0);    // flags
+            Put16(out, 0);    // stored
+            Put16(out, 0);    // 00:00:00
             Put16(out, 0x21); // 1980-01-01
             Put32(out, crc);
             Put32(out, quint32(item.data.size()));

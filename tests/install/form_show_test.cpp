@@ -12,7 +12,8 @@
 
 namespace {
 
-QByteArray Png(int width, int height) {
+QByteArray Png(int width, int height)
+{
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::darkGreen);
     QByteArray bytes;
@@ -32,7 +33,8 @@ struct BannerCase {
 
 class BannerTest : public WindowTest, public testing::WithParamInterface<BannerCase> {};
 
-TEST_P(BannerTest, FollowsThePictureRules) {
+TEST_P(BannerTest, FollowsThePictureRules)
+{
     server.On("/banner", GetParam().reply);
     server.On("/elsewhere.png", ScriptServer::Ok(Png(10, 10)));
     Open();
@@ -54,7 +56,8 @@ TEST_P(BannerTest, FollowsThePictureRules) {
     EXPECT_TRUE(notices.isEmpty());
 }
 
-QByteArray JpegWithoutJfif() {
+QByteArray JpegWithoutJfif()
+{
     QImage image(8, 8, QImage::Format_RGB32);
     image.fill(Qt::red);
     QByteArray jpeg;
@@ -67,16 +70,16 @@ QByteArray JpegWithoutJfif() {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BannerTest,
-    testing::Values(
-        BannerCase{"png", ScriptServer::Ok(Png(1200, 300), "image/png"), Banner::Replaced},
-        BannerCase{"empty", ScriptServer::Ok({}), Banner::Transparent},
-        BannerCase{"redirect", ScriptServer::Status("HTTP/1.1 302 Found", "Location: /elsewhere.png\r\n"),
-                   Banner::Default},
-        BannerCase{"missing", ScriptServer::Status("HTTP/1.1 404 Not Found"), Banner::Default},
-        BannerCase{"jpegDb", ScriptServer::Ok(JpegWithoutJfif(), "image/jpeg"), Banner::Default},
-        BannerCase{"short", ScriptServer::Ok("GIF"), Banner::Default},
-        BannerCase{"html", ScriptServer::Ok("<html>Sorry</html>", "text/html"), Banner::Default},
-        BannerCase{"cutPng", ScriptServer::Ok(Png(1200, 300).left(100)), Banner::Default}),
+    testing::Values(BannerCase{"png", ScriptServer::Ok(Png(1200, 300), "image/png"), Banner::Replaced},
+                    BannerCase{"empty", ScriptServer::Ok({}), Banner::Transparent},
+                    BannerCase{"redirect",
+                               ScriptServer::Status("HTTP/1.1 302 Found", "Location: /elsewhere.png\r\n"),
+                               Banner::Default},
+                    BannerCase{"missing", ScriptServer::Status("HTTP/1.1 404 Not Found"), Banner::Default},
+                    BannerCase{"jpegDb", ScriptServer::Ok(JpegWithoutJfif(), "image/jpeg"), Banner::Default},
+                    BannerCase{"short", ScriptServer::Ok("GIF"), Banner::Default},
+                    BannerCase{"html", ScriptServer::Ok("<html>Sorry</html>", "text/html"), Banner::Default},
+                    BannerCase{"cutPng", ScriptServer::Ok(Png(1200, 300).left(100)), Banner::Default}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct NoticeCase {
@@ -87,7 +90,8 @@ struct NoticeCase {
 
 class NoticeTest : public WindowTest, public testing::WithParamInterface<NoticeCase> {};
 
-TEST_P(NoticeTest, IsKeptOnlyWithThePhrase) {
+TEST_P(NoticeTest, IsKeptOnlyWithThePhrase)
+{
     server.On("/notice", ScriptServer::Ok(GetParam().body, "text/plain"));
     Open();
     EXPECT_EQ(form->Session.NoticeText, QString::fromUtf16(GetParam().kept));
@@ -96,26 +100,27 @@ TEST_P(NoticeTest, IsKeptOnlyWithThePhrase) {
 INSTANTIATE_TEST_SUITE_P(
     Table, NoticeTest,
     testing::Values(NoticeCase{"trimmed", " \r\n有问题请加客服QQ 1234\r\n ", u"有问题请加客服QQ 1234"},
-                    NoticeCase{"withoutPhrase", "欢迎使用", u""},
-                    NoticeCase{"notUtf8", "\xFF请加客服", u""},
+                    NoticeCase{"withoutPhrase", "欢迎使用", u""}, NoticeCase{"notUtf8", "\xFF请加客服", u""},
                     NoticeCase{"gbk", "\xC7\xEB\xBC\xD3\xBF\xCD\xB7\xFE", u""}, // 请加客服 in GBK
                     NoticeCase{"empty", "", u""}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(WindowTest, NoticeOfAFailedRequestIsEmpty) {
+TEST_F(WindowTest, NoticeOfAFailedRequestIsEmpty)
+{
     Open(); // nothing scripted: 404
     EXPECT_TRUE(form->Session.NoticeText.isEmpty());
 }
 
 struct ListCase {
     const char *name;
-    QByteArray reply; // GBK
+    QByteArray reply;                                                 // GBK
     std::vector<std::pair<const char16_t *, const char16_t *>> items; // text, id
 };
 
 class VersionListTest : public WindowTest, public testing::WithParamInterface<ListCase> {};
 
-TEST_P(VersionListTest, ListsEveryWellFormedEntryInOrder) {
+TEST_P(VersionListTest, ListsEveryWellFormedEntryInOrder)
+{
     server.On(ListTarget, ScriptServer::Ok(GetParam().reply, "text/plain; charset=gbk"));
     Open();
     const auto &items = GetParam().items;
@@ -131,31 +136,33 @@ TEST_P(VersionListTest, ListsEveryWellFormedEntryInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, VersionListTest,
-    testing::Values(
-        ListCase{"empty", "", {}}, ListCase{"blanks", " \r\n ", {}},
-        ListCase{"two", "11`\xB0\xE6\xB1\xBE\xD2\xBB|12`B", {{u"版本一", u"11"}, {u"B", u"12"}}},
-        ListCase{"thirdFieldIgnored", "1`A`x", {{u"A", u"1"}}},
-        ListCase{"emptyIdAndText", "`A|2`", {{u"A", u""}, {u"", u"2"}}},
-        ListCase{"lineBreakJoinsTheId", "1`A|\r\n2`B\r\n", {{u"A", u"1"}, {u"B", u"\r\n2"}}},
-        ListCase{"trailingBar", "1`A|2`B|", {{u"A", u"1"}, {u"B", u"2"}}},
-        ListCase{"withoutBacktick", "1`A|junk|3`C", {{u"A", u"1"}, {u"C", u"3"}}},
-        ListCase{"doubleBar", "1`A||3`C", {{u"A", u"1"}, {u"C", u"3"}}}),
+    testing::Values(ListCase{"empty", "", {}}, ListCase{"blanks", " \r\n ", {}},
+                    ListCase{"two", "11`\xB0\xE6\xB1\xBE\xD2\xBB|12`B", {{u"版本一", u"11"}, {u"B", u"12"}}},
+                    ListCase{"thirdFieldIgnored", "1`A`x", {{u"A", u"1"}}},
+                    ListCase{"emptyIdAndText", "`A|2`", {{u"A", u""}, {u"", u"2"}}},
+                    ListCase{"lineBreakJoinsTheId", "1`A|\r\n2`B\r\n", {{u"A", u"1"}, {u"B", u"\r\n2"}}},
+                    ListCase{"trailingBar", "1`A|2`B|", {{u"A", u"1"}, {u"B", u"2"}}},
+                    ListCase{"withoutBacktick", "1`A|junk|3`C", {{u"A", u"1"}, {u"C", u"3"}}},
+                    ListCase{"doubleBar", "1`A||3`C", {{u"A", u"1"}, {u"C", u"3"}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(WindowTest, VersionListQueryEncodesThePackageId) {
+TEST_F(WindowTest, VersionListQueryEncodesThePackageId)
+{
     packageId = QStringLiteral("demo pack&x=1");
     Open();
     ASSERT_FALSE(server.Requests().isEmpty());
     EXPECT_TRUE(server.Requests().contains("/versions?pid=demo%20pack%26x%3D1&act=list&fee=1"));
 }
 
-TEST_F(WindowTest, DownloadFolderIsCreatedBesideTheProgram) {
+TEST_F(WindowTest, DownloadFolderIsCreatedBesideTheProgram)
+{
     Open();
     EXPECT_EQ(form->Session.DownloadFolder, Download());
     EXPECT_TRUE(QFileInfo(Download()).isDir());
 }
 
-TEST_F(WindowTest, DownloadFolderThatCannotBeCreatedIsNoMessageYet) {
+TEST_F(WindowTest, DownloadFolderThatCannotBeCreatedIsNoMessageYet)
+{
     QFile blocker(Folder() + QStringLiteral("download"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -172,8 +179,10 @@ public:
     qsizetype requestsSeen = -1;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint && requestsSeen < 0) requestsSeen = server_.Requests().size();
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && requestsSeen < 0)
+            requestsSeen = server_.Requests().size();
         return QObject::eventFilter(watched, event);
     }
 
@@ -181,7 +190,8 @@ private:
     const ScriptServer &server_;
 };
 
-TEST_F(WindowTest, TheWindowIsPaintedBeforeItsRequests) {
+TEST_F(WindowTest, TheWindowIsPaintedBeforeItsRequests)
+{
     Create();
     FirstPaint paint(server);
     form->Image2ad->installEventFilter(&paint);
@@ -191,7 +201,8 @@ TEST_F(WindowTest, TheWindowIsPaintedBeforeItsRequests) {
     EXPECT_EQ(server.Requests().size(), 3); // banner, notice, version list
 }
 
-TEST_F(WindowTest, BannerClickOpensTheAdvertisement) {
+TEST_F(WindowTest, BannerClickOpensTheAdvertisement)
+{
     UrlRecorder browser(QStringLiteral("http"));
     Open();
     form->Image2adClick();

@@ -4,13 +4,13 @@
 #include "window_fixture.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QCoreApplication>
 #include <QThread>
 
 namespace {
@@ -18,7 +18,8 @@ namespace {
 class CancelTest : public WindowTest {
 protected:
     // The archive is 4 MB; the server sends its first 512 KB and then waits for the client.
-    void ServeStalledDownload() {
+    void ServeStalledDownload()
+    {
         QByteArray big(4 << 20, 'x');
         archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", big}});
         ServeVersion("/soft/setup.zip", {});
@@ -27,18 +28,22 @@ protected:
         server.On("/soft/setup.zip", stalled);
     }
     // Runs action once, from the first pump after the bar has moved.
-    void OnFirstProgress(std::function<void()> action) {
+    void OnFirstProgress(std::function<void()> action)
+    {
         QObject::connect(form->loading, &QProgressBar::valueChanged, form.get(),
                          [action, done = false](int value) mutable {
-                             if (done || value <= 0) return;
+                             if (done || value <= 0)
+                                 return;
                              done = true;
-                             QMetaObject::invokeMethod(QCoreApplication::instance(), action, Qt::QueuedConnection);
+                             QMetaObject::invokeMethod(QCoreApplication::instance(), action,
+                                                       Qt::QueuedConnection);
                          });
     }
     QByteArray archive;
 };
 
-TEST_F(CancelTest, ClosingTheWindowDuringTheDownloadCancelsTheInstall) {
+TEST_F(CancelTest, ClosingTheWindowDuringTheDownloadCancelsTheInstall)
+{
     ServeStalledDownload();
     Open();
     form->ComboBox1->setCurrentIndex(0);
@@ -53,11 +58,13 @@ TEST_F(CancelTest, ClosingTheWindowDuringTheDownloadCancelsTheInstall) {
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));
     EXPECT_TRUE(QDir(Download() + QStringLiteral("setup")).isEmpty()); // nothing unpacked
     EXPECT_NE(form->bfb->text(), QStringLiteral("100%"));
-    for (int i = 0; i < 100 && !server.ClientLeftEarly(); ++i) QThread::msleep(20);
+    for (int i = 0; i < 100 && !server.ClientLeftEarly(); ++i)
+        QThread::msleep(20);
     EXPECT_TRUE(server.ClientLeftEarly());
 }
 
-TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing) {
+TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing)
+{
     ServeVersion("/soft/setup.zip", StoredZip({{"setup.sh", MarkerScript(), 0755}}));
     Open();
     form->ComboBox1->setCurrentIndex(0);
@@ -72,7 +79,8 @@ TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-TEST_F(CancelTest, TheButtonCannotStartASecondRunWhileOneIsUnderWay) {
+TEST_F(CancelTest, TheButtonCannotStartASecondRunWhileOneIsUnderWay)
+{
     QByteArray big(2 << 20, 'y');
     ServeVersion("/soft/setup.zip", StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", big}}));
     Open();

@@ -19,21 +19,25 @@ namespace {
 constexpr char16_t BadAddress[] = u"获取的下载地址不正确，请点击上方图片进入网站联系客服反馈处理";
 const QString DownloadFailed =
     QStringLiteral("下载失败！可能网络不通或磁盘空间不够，请点击上方图片进入网站联系客服反馈处理");
-const QString ArchiveMissing = QStringLiteral("下载成功，软件包找不到，请点击上方图片进入网站联系客服反馈处理");
+const QString ArchiveMissing =
+    QStringLiteral("下载成功，软件包找不到，请点击上方图片进入网站联系客服反馈处理");
 const QString SetupMissing = QStringLiteral("没有找到安装启动程序，请点击上方图片进入网站联系客服反馈处理；");
 const QString Unpacking = QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
 const QString Initial = QStringLiteral("正在获取软件安装程序，请耐心等待......");
 
-QByteArray SetupArchive() {
+QByteArray SetupArchive()
+{
     return StoredZip({{"setup.sh", MarkerScript(), 0755}, {"data/readme.txt", "new readme"}});
 }
 
-QByteArray ReadFile(const QString &path) {
+QByteArray ReadFile(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void WriteFile(const QString &path, const QByteArray &data) {
+void WriteFile(const QString &path, const QByteArray &data)
+{
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -43,7 +47,8 @@ void WriteFile(const QString &path, const QByteArray &data) {
 class InstallTest : public WindowTest {
 protected:
     // Opens the window, chooses version "1" and presses the install button.
-    void Install() {
+    void Install()
+    {
         Open();
         ASSERT_GT(form->ComboBox1->count(), 0);
         form->ComboBox1->setCurrentIndex(0);
@@ -52,7 +57,8 @@ protected:
     int Lookups() const { return int(server.Requests().count(LookupTarget)); }
 };
 
-TEST_F(InstallTest, WithoutAChosenVersionAsksForOne) {
+TEST_F(InstallTest, WithoutAChosenVersionAsksForOne)
+{
     Open();
     form->Button1Click();
     EXPECT_EQ(notices, QStringList{QStringLiteral("请先选择要安装的软件版本")});
@@ -68,7 +74,8 @@ struct RefusalCase {
 
 class RefusedLookup : public InstallTest, public testing::WithParamInterface<RefusalCase> {};
 
-TEST_P(RefusedLookup, ShowsItsNoticeAndLetsTheUserPressAgain) {
+TEST_P(RefusedLookup, ShowsItsNoticeAndLetsTheUserPressAgain)
+{
     server.On(ListTarget, ScriptServer::Ok("1`A"));
     server.On(LookupTarget, GetParam().lookup);
     server.On("/soft/setup.zip", ScriptServer::Ok(SetupArchive()));
@@ -91,14 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
                     u"Error: 版本已下架"},
         RefusalCase{"errorInAddress", ScriptServer::Ok("http://127.0.0.1:1/ERRORS/setup.zip"),
                     u"http://127.0.0.1:1/ERRORS/setup.zip"},
-        RefusalCase{"failedLookup", ScriptServer::Status("HTTP/1.1 500 Internal Server Error"),
-                    BadAddress},
+        RefusalCase{"failedLookup", ScriptServer::Status("HTTP/1.1 500 Internal Server Error"), BadAddress},
         RefusalCase{"emptyReply", ScriptServer::Ok(" \r\n"), BadAddress},
         RefusalCase{"https", ScriptServer::Ok("https://127.0.0.1/soft/setup.zip"), BadAddress},
         RefusalCase{"notAnAddress", ScriptServer::Ok("\xC7\xEB\xC9\xD4\xBA\xF3"), BadAddress}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(InstallTest, InstallsTheChosenVersionAndStartsItsSetupProgram) {
+TEST_F(InstallTest, InstallsTheChosenVersionAndStartsItsSetupProgram)
+{
     server.On("/notice", ScriptServer::Ok("  请加客服QQ 99 \n"));
     ServeVersion("/soft/setup.zip", SetupArchive());
     Install();
@@ -120,18 +127,21 @@ TEST_F(InstallTest, InstallsTheChosenVersionAndStartsItsSetupProgram) {
     EXPECT_TRUE(QuitRequested());
 }
 
-TEST_F(InstallTest, WithoutNoticeTheClosingTextNamesTheServiceNumber) {
+TEST_F(InstallTest, WithoutNoticeTheClosingTextNamesTheServiceNumber)
+{
     ServeVersion("/soft/setup.zip", SetupArchive());
     Install();
     ASSERT_FALSE(form->Session.ServiceNumber.isEmpty());
-    EXPECT_EQ(form->label1->text(),
-              QStringLiteral("已经启动安装程序，如长时间没有反应，请加客服QQ ") + form->Session.ServiceNumber);
+    EXPECT_EQ(form->label1->text(), QStringLiteral("已经启动安装程序，如长时间没有反应，请加客服QQ ") +
+                                        form->Session.ServiceNumber);
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-TEST_F(InstallTest, AcceptsAnAddressWithBlanksAndCapitalScheme) {
+TEST_F(InstallTest, AcceptsAnAddressWithBlanksAndCapitalScheme)
+{
     server.On(ListTarget, ScriptServer::Ok("1`A"));
-    server.On(LookupTarget, ScriptServer::Ok(" \r\n" + Address("/Soft/Setup.zip").toUpper().toLatin1() + " \n"));
+    server.On(LookupTarget,
+              ScriptServer::Ok(" \r\n" + Address("/Soft/Setup.zip").toUpper().toLatin1() + " \n"));
     server.On("/SOFT/SETUP.ZIP", ScriptServer::Ok(SetupArchive()));
     Install();
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
@@ -139,7 +149,8 @@ TEST_F(InstallTest, AcceptsAnAddressWithBlanksAndCapitalScheme) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("SETUP/ran.txt")));
 }
 
-TEST_F(InstallTest, FollowsRedirectsOfTheDownload) {
+TEST_F(InstallTest, FollowsRedirectsOfTheDownload)
+{
     ServeVersion("/soft/setup.zip", {});
     server.On("/soft/setup.zip", ScriptServer::Status("HTTP/1.1 302 Found", "Location: /mirror/x.zip\r\n"));
     server.On("/mirror/x.zip", ScriptServer::Ok(SetupArchive()));
@@ -149,7 +160,8 @@ TEST_F(InstallTest, FollowsRedirectsOfTheDownload) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-TEST_F(InstallTest, VersionIdIsEncodedInTheLookup) {
+TEST_F(InstallTest, VersionIdIsEncodedInTheLookup)
+{
     server.On(ListTarget, ScriptServer::Ok("1`A|\r\n2&x`B"));
     Open();
     form->ComboBox1->setCurrentIndex(1);
@@ -157,7 +169,8 @@ TEST_F(InstallTest, VersionIdIsEncodedInTheLookup) {
     EXPECT_TRUE(server.Requests().contains("/versions?pid=demo&act=down&vid=%0D%0A2%26x&fee=1"));
 }
 
-TEST_F(InstallTest, AFailedDownloadEndsTheProgramAndKeepsThePartialFile) {
+TEST_F(InstallTest, AFailedDownloadEndsTheProgramAndKeepsThePartialFile)
+{
     ServeVersion("/soft/setup.zip", {});
     server.On("/soft/setup.zip", ScriptServer::Status("HTTP/1.1 404 Not Found"));
     Install();
@@ -176,7 +189,8 @@ struct MissingArchiveCase {
 
 class ArchiveNotInPlace : public InstallTest, public testing::WithParamInterface<MissingArchiveCase> {};
 
-TEST_P(ArchiveNotInPlace, EndsTheProgramWithItsNotice) {
+TEST_P(ArchiveNotInPlace, EndsTheProgramWithItsNotice)
+{
     ServeVersion(GetParam().target, SetupArchive());
     Install();
     EXPECT_EQ(notices, QStringList{ArchiveMissing});
@@ -185,15 +199,15 @@ TEST_P(ArchiveNotInPlace, EndsTheProgramWithItsNotice) {
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ArchiveNotInPlace,
-    // A final "/" names the download folder itself; a name without "." is also the name of
-    // the unpacked folder, made before the download.
-    testing::Values(MissingArchiveCase{"folderAddress", "/soft/", u""},
-                    MissingArchiveCase{"nameWithoutDot", "/soft/setup", u"setup"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ArchiveNotInPlace,
+                         // A final "/" names the download folder itself; a name without "." is also the name
+                         // of the unpacked folder, made before the download.
+                         testing::Values(MissingArchiveCase{"folderAddress", "/soft/", u""},
+                                         MissingArchiveCase{"nameWithoutDot", "/soft/setup", u"setup"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(InstallTest, AnArchiveWithoutTheSetupProgramEndsTheProgram) {
+TEST_F(InstallTest, AnArchiveWithoutTheSetupProgramEndsTheProgram)
+{
     ServeVersion("/soft/setup.zip", StoredZip({{"other.sh", MarkerScript(), 0755}}));
     Install();
     EXPECT_EQ(notices, QStringList{SetupMissing});
@@ -201,7 +215,8 @@ TEST_F(InstallTest, AnArchiveWithoutTheSetupProgramEndsTheProgram) {
     EXPECT_TRUE(QFileInfo::exists(Download() + QStringLiteral("setup/other.sh")));
 }
 
-TEST_F(InstallTest, ATemporaryFileThatCannotBeCreatedEscapesTheHandler) {
+TEST_F(InstallTest, ATemporaryFileThatCannotBeCreatedEscapesTheHandler)
+{
     WriteFile(Folder() + QStringLiteral("download"), "a file where the folder should be");
     ServeVersion("/soft/setup.zip", SetupArchive());
     Open();
@@ -222,7 +237,8 @@ TEST_F(InstallTest, ATemporaryFileThatCannotBeCreatedEscapesTheHandler) {
     EXPECT_FALSE(form->installing);
 }
 
-TEST_F(InstallTest, AFailedExtractionEscapesTheHandlerAndKeepsTheArchive) {
+TEST_F(InstallTest, AFailedExtractionEscapesTheHandlerAndKeepsTheArchive)
+{
     ServeVersion("/soft/setup.zip", "PK but not an archive at all");
     Open();
     form->ComboBox1->setCurrentIndex(0);
@@ -237,7 +253,8 @@ TEST_F(InstallTest, AFailedExtractionEscapesTheHandlerAndKeepsTheArchive) {
     EXPECT_FALSE(QuitRequested());
 }
 
-TEST_F(InstallTest, LeftoversOfAnEarlierRunAreReplacedOrReused) {
+TEST_F(InstallTest, LeftoversOfAnEarlierRunAreReplacedOrReused)
+{
     WriteFile(Download() + QStringLiteral("setup.zip"), "old archive");
     WriteFile(Download() + QStringLiteral("setup.zip.tmp"), "old partial download");
     WriteFile(Download() + QStringLiteral("setup/old.txt"), "kept");
@@ -252,7 +269,8 @@ TEST_F(InstallTest, LeftoversOfAnEarlierRunAreReplacedOrReused) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive) {
+TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive)
+{
     launcherName = QStringLiteral("bin\\setup.sh");
     ServeVersion("/soft/setup.zip", StoredZip({{"bin/setup.sh", MarkerScript(), 0755}}));
     Install();
@@ -260,10 +278,12 @@ TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/bin/ran.txt")));
 }
 
-TEST_F(InstallTest, ASetupProgramThatIsNoExecutableGoesToTheDesktop) {
+TEST_F(InstallTest, ASetupProgramThatIsNoExecutableGoesToTheDesktop)
+{
     launcherName = QStringLiteral("安装说明.txt");
     UrlRecorder desktop(QStringLiteral("file"));
-    ServeVersion("/soft/setup.zip", StoredZip({{"\xB0\xB2\xD7\xB0\xCB\xB5\xC3\xF7.txt", "read me"}})); // GBK name
+    ServeVersion("/soft/setup.zip",
+                 StoredZip({{"\xB0\xB2\xD7\xB0\xCB\xB5\xC3\xF7.txt", "read me"}})); // GBK name
     Install();
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     ASSERT_EQ(desktop.opened.size(), 1);

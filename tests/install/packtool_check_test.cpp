@@ -13,15 +13,18 @@ namespace {
 
 class PackToolCheck : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(folder.isValid());
         const QString base = server.Base();
-        WritePackage(folder.path(), {QStringLiteral("demo"), QStringLiteral("setup.sh"),
-                                     base + "/banner," + base + "/ad," + base + "/notice", base + "/versions"});
+        WritePackage(folder.path(),
+                     {QStringLiteral("demo"), QStringLiteral("setup.sh"),
+                      base + "/banner," + base + "/ad," + base + "/notice", base + "/versions"});
     }
 
     // Runs the check and returns its exit status; its output goes to `output`.
-    int Check(const QStringList &options = {}) {
+    int Check(const QStringList &options = {})
+    {
         QProcess tool;
         tool.start(QStringLiteral(PACKTOOL_PATH),
                    QStringList{QStringLiteral("check")} + options + QStringList{folder.path() + "/pack.db"});
@@ -30,7 +33,8 @@ protected:
         return tool.exitCode();
     }
 
-    void ServeGoodProduct(const QByteArray &archive) {
+    void ServeGoodProduct(const QByteArray &archive)
+    {
         QImage banner(965, 477, QImage::Format_RGB32);
         banner.fill(Qt::blue);
         QByteArray png;
@@ -45,10 +49,12 @@ protected:
         server.On("/soft/setup.zip", ScriptServer::Ok(archive));
     }
 
-    QStringList Lines(const char *mark) const {
+    QStringList Lines(const char *mark) const
+    {
         QStringList lines;
         for (const QString &line : output.split(u'\n'))
-            if (line.startsWith(QLatin1String(mark))) lines.append(line);
+            if (line.startsWith(QLatin1String(mark)))
+                lines.append(line);
         return lines;
     }
 
@@ -57,7 +63,8 @@ protected:
     QString output;
 };
 
-TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall) {
+TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall)
+{
     ServeGoodProduct(StoredZip({{"setup.sh", "#!/bin/sh\n", 0755}}));
     EXPECT_EQ(Check({QStringLiteral("--download")}), 0) << output.toStdString();
     EXPECT_TRUE(Lines("[FAIL]").isEmpty()) << output.toStdString();
@@ -66,13 +73,15 @@ TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall) {
     EXPECT_TRUE(output.contains(QStringLiteral("\"setup.sh\" is executable")));
 }
 
-TEST_F(PackToolCheck, WithoutDownloadTheArchiveIsNotFetched) {
+TEST_F(PackToolCheck, WithoutDownloadTheArchiveIsNotFetched)
+{
     ServeGoodProduct({});
     EXPECT_EQ(Check(), 0) << output.toStdString();
     EXPECT_FALSE(server.Requests().contains("/soft/setup.zip"));
 }
 
-TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse) {
+TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse)
+{
     server.On("/banner", ScriptServer::Ok("\xFF\xD8\xFF\xDB rest of a JPEG"));
     server.On("/notice", ScriptServer::Ok("欢迎"));
     server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A|junk|2`B|3`C|"));
@@ -93,21 +102,24 @@ TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse) {
     EXPECT_TRUE(output.contains(QStringLiteral("6 check(s) failed")));
 }
 
-TEST_F(PackToolCheck, DownloadFindsAnArchiveWithoutItsSetupProgram) {
+TEST_F(PackToolCheck, DownloadFindsAnArchiveWithoutItsSetupProgram)
+{
     ServeGoodProduct(StoredZip({{"tools/setup.sh", "#!/bin/sh\n", 0755}}));
     EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
     ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
     EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("holds no \"setup.sh\" at its top level")));
 }
 
-TEST_F(PackToolCheck, DownloadReportsAnArchiveThatCannotBeUnpacked) {
+TEST_F(PackToolCheck, DownloadReportsAnArchiveThatCannotBeUnpacked)
+{
     ServeGoodProduct("PK, but no archive");
     EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
     ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
     EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("unpacking fails: Error reading zip file")));
 }
 
-TEST_F(PackToolCheck, ADamagedPackageFailsBeforeAnyRequest) {
+TEST_F(PackToolCheck, ADamagedPackageFailsBeforeAnyRequest)
+{
     QFile package(folder.path() + "/pack.db");
     ASSERT_TRUE(package.open(QIODevice::WriteOnly));
     package.write(QByteArray("\0\0\0\0", 4));

@@ -12,7 +12,8 @@ struct PathCase {
 
 class PathRules : public testing::TestWithParam<PathCase> {};
 
-TEST_P(PathRules, ArchiveAndUnpackNamesFollowTheAddress) {
+TEST_P(PathRules, ArchiveAndUnpackNamesFollowTheAddress)
+{
     const PathCase &c = GetParam();
     const QString archiveName = LastPathSegment(QString::fromUtf16(c.address));
     EXPECT_EQ(archiveName, QString::fromUtf16(c.archiveName));
@@ -26,8 +27,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{u"http://h/soft/my setup.zip", u"setup.zip", u"setup"},
                     PathCase{u"http://h/soft/get.php?id=5", u"get.php?id=5", u"get"},
                     PathCase{u"http://h/soft/setup", u"setup", u"setup"},
-                    PathCase{u"http://h/soft/", u"", u""},
-                    PathCase{u"http://h/soft//", u"", u""},
+                    PathCase{u"http://h/soft/", u"", u""}, PathCase{u"http://h/soft//", u"", u""},
                     PathCase{u"http://h/soft/.zip", u".zip", u""},
                     PathCase{u"http://h/a/b.zip\t ", u"b.zip", u"b"},
                     PathCase{u"http://h/a/b.zip\nc.zip", u"c.zip", u"c"},
@@ -36,10 +36,10 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{u"http://h/a/\"open.zip", u"open.zip", u"open"},
                     PathCase{u"http://h/a/get.php?f=c:d.zip", u"get.php?f=c:d.zip", u"d"},
                     PathCase{u"http://h/a/x\\setup.zip", u"x\\setup.zip", u"setup"},
-                    PathCase{u"http://h/a/v1.2/setup", u"setup", u"setup"},
-                    PathCase{u"", u"", u""}));
+                    PathCase{u"http://h/a/v1.2/setup", u"setup", u"setup"}, PathCase{u"", u"", u""}));
 
-TEST(PathRulesNul, TextAfterNulIsIgnored) {
+TEST(PathRulesNul, TextAfterNulIsIgnored)
+{
     QString address = QStringLiteral("http://h/a/x.zip");
     address += QChar(0);
     address += QStringLiteral("/y.zip");

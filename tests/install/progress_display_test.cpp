@@ -19,7 +19,8 @@ struct ProgressCase {
 
 class ProgressTable : public WindowTest, public testing::WithParamInterface<ProgressCase> {};
 
-TEST_P(ProgressTable, ShowsWholePercentagesAndHundredsOfBytes) {
+TEST_P(ProgressTable, ShowsWholePercentagesAndHundredsOfBytes)
+{
     Open();
     HttpClient sender;
     form->onWorkBegin(sender, wmRead, GetParam().total);
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Beyond 2^24 units the bar holds the nearest float.
         ProgressCase{20LL << 30, 214748368, {{10LL << 30, "50%", 107374184}}}));
 
-TEST_F(WindowTest, ANewTransferResetsTheRangeButNotTheLabel) {
+TEST_F(WindowTest, ANewTransferResetsTheRangeButNotTheLabel)
+{
     Open();
     HttpClient sender;
     form->onWorkBegin(sender, wmRead, 400); // a redirect reply's body
@@ -52,7 +54,8 @@ TEST_F(WindowTest, ANewTransferResetsTheRangeButNotTheLabel) {
     EXPECT_EQ(form->bfb->text(), QStringLiteral("25%"));
 }
 
-TEST_F(WindowTest, UnknownLengthShowsABusyBarAndTheAmountReceived) {
+TEST_F(WindowTest, UnknownLengthShowsABusyBarAndTheAmountReceived)
+{
     Open();
     HttpClient sender;
     form->onWorkBegin(sender, wmRead, 0);
@@ -64,15 +67,18 @@ TEST_F(WindowTest, UnknownLengthShowsABusyBarAndTheAmountReceived) {
     EXPECT_EQ(form->bfb->text(), QStringLiteral("1.5 MB"));
 }
 
-QByteArray Noise(qsizetype size) {
+QByteArray Noise(qsizetype size)
+{
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator generator(7);
     generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
 }
 
-TEST_F(WindowTest, ADownloadOfUnknownLengthCompletes) {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
+TEST_F(WindowTest, ADownloadOfUnknownLengthCompletes)
+{
+    const QByteArray archive =
+        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
     ServeVersion("/soft/setup.zip", {});
     server.On("/soft/setup.zip", ScriptServer::UntilClose(archive));
     Open();
@@ -84,8 +90,10 @@ TEST_F(WindowTest, ADownloadOfUnknownLengthCompletes) {
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
 }
 
-TEST_F(WindowTest, ADownloadOfKnownLengthEndsAtItsFullBar) {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
+TEST_F(WindowTest, ADownloadOfKnownLengthEndsAtItsFullBar)
+{
+    const QByteArray archive =
+        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
     ServeVersion("/soft/setup.zip", archive);
     Open();
     form->ComboBox1->setCurrentIndex(0);

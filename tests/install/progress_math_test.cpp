@@ -12,7 +12,8 @@ struct PercentCase {
 
 class Percentages : public testing::TestWithParam<PercentCase> {};
 
-TEST_P(Percentages, AreTruncatedFromTheExactProduct) {
+TEST_P(Percentages, AreTruncatedFromTheExactProduct)
+{
     EXPECT_EQ(WholePercent(GetParam().done, GetParam().total), GetParam().percent);
 }
 
@@ -32,7 +33,8 @@ struct UnitsCase {
 
 class BarUnitsTable : public testing::TestWithParam<UnitsCase> {};
 
-TEST_P(BarUnitsTable, CountHundredsOfBytesThroughAFloat) {
+TEST_P(BarUnitsTable, CountHundredsOfBytesThroughAFloat)
+{
     EXPECT_EQ(BarUnits(GetParam().bytes), GetParam().units);
 }
 
@@ -50,15 +52,15 @@ struct SizeCase {
 
 class ReadableSizes : public testing::TestWithParam<SizeCase> {};
 
-TEST_P(ReadableSizes, UseTheLargestFittingUnit) {
+TEST_P(ReadableSizes, UseTheLargestFittingUnit)
+{
     EXPECT_EQ(ReadableSize(GetParam().bytes), QString::fromLatin1(GetParam().text));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadableSizes,
                          testing::Values(SizeCase{0, "0 B"}, SizeCase{1023, "1023 B"},
                                          SizeCase{1024, "1.0 KB"}, SizeCase{1536, "1.5 KB"},
-                                         SizeCase{1048575, "1.0 MB"},
-                                         SizeCase{1572864, "1.5 MB"},
+                                         SizeCase{1048575, "1.0 MB"}, SizeCase{1572864, "1.5 MB"},
                                          SizeCase{3LL << 30, "3.0 GB"}));
 
 } // namespace

@@ -9,7 +9,8 @@
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
-    explicit UrlRecorder(const QString &scheme) : scheme_(scheme) {
+    explicit UrlRecorder(const QString &scheme) : scheme_(scheme)
+    {
         QDesktopServices::setUrlHandler(scheme_, this, "open");
     }
     ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme_); }

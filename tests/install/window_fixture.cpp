@@ -12,21 +12,24 @@
 const QByteArray WindowTest::ListTarget = "/versions?pid=demo&act=list&fee=1";
 const QByteArray WindowTest::LookupTarget = "/versions?pid=demo&act=down&vid=1&fee=1";
 
-void WindowTest::SetUp() {
+void WindowTest::SetUp()
+{
     ASSERT_TRUE(folder_.isValid());
     ResetQuit();
     SetProgramFolder(Folder());
     SetMessagePresenter([this](const MessageBox &box) { notices.append(box.text); });
 }
 
-void WindowTest::TearDown() {
+void WindowTest::TearDown()
+{
     form.reset();
     SetMessagePresenter({});
     SetProgramFolder({});
     ResetQuit();
 }
 
-TForm2 &WindowTest::Create() {
+TForm2 &WindowTest::Create()
+{
     WritePackage(folder_.path(), {packageId, launcherName,
                                   Address("/banner") + u',' + Address("/ad") + u',' + Address("/notice"),
                                   Address("/versions")});
@@ -34,30 +37,35 @@ TForm2 &WindowTest::Create() {
     return *form;
 }
 
-TForm2 &WindowTest::Open() {
+TForm2 &WindowTest::Open()
+{
     Create();
     form->show();
     form->FormShow();
     return *form;
 }
 
-void WindowTest::ServeVersion(const QByteArray &archiveTarget, const QByteArray &archive) {
+void WindowTest::ServeVersion(const QByteArray &archiveTarget, const QByteArray &archive)
+{
     server.On(ListTarget, ScriptServer::Ok("1`Version one"));
     server.On(LookupTarget, ScriptServer::Ok(Address(archiveTarget).toLatin1()));
     server.On(archiveTarget, ScriptServer::Ok(archive, "application/zip"));
 }
 
-bool WindowTest::AwaitFile(const QString &path, int milliseconds) {
+bool WindowTest::AwaitFile(const QString &path, int milliseconds)
+{
     QElapsedTimer timer;
     timer.start();
     while (!QFileInfo::exists(path)) {
-        if (timer.elapsed() > milliseconds) return false;
+        if (timer.elapsed() > milliseconds)
+            return false;
         QCoreApplication::processEvents();
         QThread::msleep(20);
     }
     return true;
 }
 
-QByteArray MarkerScript() {
+QByteArray MarkerScript()
+{
     return "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n";
 }

@@ -22,7 +22,8 @@ TEST(ParseAddress, SplitsIntoParts)
         {u"http://:p@host/", {"http", "", "", "host", "", "/", "", "", "", false}},
         {u"http://a@b@host/", {"http", "a@b", "", "host", "", "/", "", "", "", false}},
         {u"http://[::1]:81/x", {"http", "", "", "::1", "81", "/", "x", "", "", true}},
-        {u"http:\\\\host\\a\\b.zip?c\\d", {"", "", "", "", "", "http:\\\\host/a/", "b.zip", "c\\d", "", false}},
+        {u"http:\\\\host\\a\\b.zip?c\\d",
+         {"", "", "", "", "", "http:\\\\host/a/", "b.zip", "c\\d", "", false}},
         {u"http://host\\a\\b.zip?c\\d", {"http", "", "", "host", "", "/a/", "b.zip", "c\\d", "", false}},
         {u"b/c.zip", {"", "", "", "", "", "b/", "c.zip", "", "", false}},
         {u"../c.zip", {"", "", "", "", "", "../", "c.zip", "", "", false}},
@@ -124,15 +125,17 @@ TEST(RequestTarget, EscapesWhatARequestLineCannotCarry)
         {u"http://h/😀", "/%F0%9F%98%80"},
     };
     for (const auto &[text, want] : cases)
-        EXPECT_EQ(RequestTarget(MergeAddress({}, ParseAddress(QString::fromUtf16(text)))), QLatin1String(want));
+        EXPECT_EQ(RequestTarget(MergeAddress({}, ParseAddress(QString::fromUtf16(text)))),
+                  QLatin1String(want));
 }
 
 TEST(HostValue, UsesTheAsciiFormAndRefusesControls)
 {
-    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://例子.测试/"_qs))), u"xn--fsqu00a.xn--0zwm56d"_qs);
+    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://例子.测试/"_qs))),
+              u"xn--fsqu00a.xn--0zwm56d"_qs);
     EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://h:8\r\n0/"_qs))), u"h:8%0D%0A0"_qs);
     EXPECT_THROW(HostValue(MergeAddress({}, ParseAddress(u"http://a\rb/"_qs))), TransferError);
     EXPECT_THROW(HostValue(MergeAddress({}, ParseAddress(u"http://a b/"_qs))), TransferError);
 }
 
-}  // namespace
+} // namespace

@@ -9,9 +9,9 @@
 struct Fetched {
     QByteArray body;
     qint64 sinkSize = 0;
-    QString error;        // empty on success
-    int statusCode = 0;   // of a TransferError
-    QStringList events;   // "begin N", "work N", "end"
+    QString error;      // empty on success
+    int statusCode = 0; // of a TransferError
+    QStringList events; // "begin N", "work N", "end"
 };
 
 inline void RecordProgress(HttpClient &client, QStringList &events)

@@ -14,13 +14,14 @@
 
 namespace {
 
-const QByteArray DefaultHeaders = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
-                                  "User-Agent: Mozilla/3.0 (compatible; Setup Downloader)\r\n";
+const QByteArray DefaultHeaders =
+    "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
+    "User-Agent: Mozilla/3.0 (compatible; Setup Downloader)\r\n";
 
 QByteArray HeadFor(const QByteArray &target, quint16 port, const QByteArray &extra = {})
 {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" + DefaultHeaders +
-           extra + "\r\n";
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" +
+           DefaultHeaders + extra + "\r\n";
 }
 
 // One connection that reads a request, plays the reply and closes.
@@ -60,49 +61,114 @@ TEST(HttpClient, ReadsEveryFraming)
 {
     const QByteArray ok = "HTTP/1.1 200 OK\r\n";
     const FramingCase cases[] = {
-        {"content length", Once(ok + "Content-Length: 5\r\n\r\nhello"), "hello", {}, {"begin 5", "work 5", "end"}},
-        {"content length, extra bytes ignored", Once(ok + "Content-Length: 3\r\n\r\nhello"), "hel", {}, {"begin 3", "work 3", "end"}},
+        {"content length",
+         Once(ok + "Content-Length: 5\r\n\r\nhello"),
+         "hello",
+         {},
+         {"begin 5", "work 5", "end"}},
+        {"content length, extra bytes ignored",
+         Once(ok + "Content-Length: 3\r\n\r\nhello"),
+         "hel",
+         {},
+         {"begin 3", "work 3", "end"}},
         {"header names in any case, first of two counts",
-         Once(ok + "content-LENGTH: 3\r\nContent-Length: 5\r\n\r\nhello"), "hel", {}, {"begin 3", "work 3", "end"}},
-        {"folded header", Once(ok + "Content-Length:\r\n  4\r\n\r\nhello"), "hell", {}, {"begin 4", "work 4", "end"}},
+         Once(ok + "content-LENGTH: 3\r\nContent-Length: 5\r\n\r\nhello"),
+         "hel",
+         {},
+         {"begin 3", "work 3", "end"}},
+        {"folded header",
+         Once(ok + "Content-Length:\r\n  4\r\n\r\nhello"),
+         "hell",
+         {},
+         {"begin 4", "work 4", "end"}},
         {"chunked, framing counted",
-         Once(ok + "Transfer-Encoding: Chunked\r\n\r\n5\r\nhello\r\n3;x=y\r\nabc\r\n0\r\nT: 1\r\n\r\n"), "helloabc", {},
-         {"begin 0", "work 3", "work 8", "work 10", "work 17", "work 20", "work 22", "work 25", "work 31", "work 33", "end"}},
-        {"chunk size that is no number ends the body", Once(ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n\r\n"), "", {},
+         Once(ok + "Transfer-Encoding: Chunked\r\n\r\n5\r\nhello\r\n3;x=y\r\nabc\r\n0\r\nT: 1\r\n\r\n"),
+         "helloabc",
+         {},
+         {"begin 0", "work 3", "work 8", "work 10", "work 17", "work 20", "work 22", "work 25", "work 31",
+          "work 33", "end"}},
+        {"chunk size that is no number ends the body",
+         Once(ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n\r\n"),
+         "",
+         {},
          {"begin 0", "work 4", "work 6", "end"}},
         {"until close", Once(ok + "\r\nabc"), "abc", {}, {"begin 0", "work 3", "end"}},
-        {"until reset", {Step::ExpectRequest(), Step::Reply(ok + "\r\nabc"), Step::Pause(100), Step::ResetConnection()},
-         "abc", {}, {"begin 0", "work 3", "end"}},
+        {"until reset",
+         {Step::ExpectRequest(), Step::Reply(ok + "\r\nabc"), Step::Pause(100), Step::ResetConnection()},
+         "abc",
+         {},
+         {"begin 0", "work 3", "end"}},
         {"204 has no body", Once("HTTP/1.1 204 No Content\r\n\r\nxyz"), "", {}, {}},
         {"length 0 has no body", Once(ok + "Content-Length: 0\r\n\r\nxyz"), "", {}, {}},
-        {"100 Continue skipped", Once("HTTP/1.1 100 Continue\r\n\r\n" + ok + "Content-Length: 2\r\n\r\nhi"), "hi", {},
+        {"100 Continue skipped",
+         Once("HTTP/1.1 100 Continue\r\n\r\n" + ok + "Content-Length: 2\r\n\r\nhi"),
+         "hi",
+         {},
          {"begin 2", "work 2", "end"}},
         {"multipart ends at the closing boundary",
-         Once(ok + "Content-Type: multipart/byteranges; boundary=\"XY\"\r\n\r\n--XY\r\nA\r\n--XY--tail\r\nmore"),
-         "--XY\r\nA\r\n--XY--", {}, {"begin 0", "work 15", "work 21", "end"}},
+         Once(ok +
+              "Content-Type: multipart/byteranges; boundary=\"XY\"\r\n\r\n--XY\r\nA\r\n--XY--tail\r\nmore"),
+         "--XY\r\nA\r\n--XY--",
+         {},
+         {"begin 0", "work 15", "work 21", "end"}},
         {"multipart cut short keeps what came",
-         Once(ok + "Content-Type: Multipart/mixed; boundary=XY\r\n\r\n--XY\r\nA"), "--XY\r\nA", {},
+         Once(ok + "Content-Type: Multipart/mixed; boundary=XY\r\n\r\n--XY\r\nA"),
+         "--XY\r\nA",
+         {},
          {"begin 0", "work 7", "end"}},
         {"head cut short is taken as read", Once(ok + "Content-Length: 2"), "", {}, {"begin 0", "end"}},
         {"status line only", Once(ok), "", {}, {"begin 0", "end"}},
-        {"length not reached, orderly close", Once(ok + "Content-Length: 10\r\n\r\nabc"), "abc",
-         "Connection Closed Gracefully.", {"begin 10", "work 3", "end"}},
+        {"length not reached, orderly close",
+         Once(ok + "Content-Length: 10\r\n\r\nabc"),
+         "abc",
+         "Connection Closed Gracefully.",
+         {"begin 10", "work 3", "end"}},
         {"length not reached, reset",
-         {Step::ExpectRequest(), Step::Reply(ok + "Content-Length: 10\r\n\r\nabc"), Step::Pause(100), Step::ResetConnection()},
-         "abc", "Connection Closed Gracefully.", {"begin 10", "work 3", "end"}},
-        {"chunked cut short", Once(ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhel"), "hel",
-         "Connection Closed Gracefully.", {"begin 0", "work 3", "work 6", "end"}},
-        {"chunked without its last chunk", Once(ok + "Transfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n"), "hi",
-         "Connection Closed Gracefully.", {"begin 0", "work 3", "work 5", "work 7", "end"}},
-        {"chunk too large for a stream", Once(ok + "Transfer-Encoding: chunked\r\n\r\n8000000000000000\r\n"), "",
-         "Data is too large for stream", {"begin 0", "work 18", "end"}},
+         {Step::ExpectRequest(), Step::Reply(ok + "Content-Length: 10\r\n\r\nabc"), Step::Pause(100),
+          Step::ResetConnection()},
+         "abc",
+         "Connection Closed Gracefully.",
+         {"begin 10", "work 3", "end"}},
+        {"chunked cut short",
+         Once(ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhel"),
+         "hel",
+         "Connection Closed Gracefully.",
+         {"begin 0", "work 3", "work 6", "end"}},
+        {"chunked without its last chunk",
+         Once(ok + "Transfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n"),
+         "hi",
+         "Connection Closed Gracefully.",
+         {"begin 0", "work 3", "work 5", "work 7", "end"}},
+        {"chunk too large for a stream",
+         Once(ok + "Transfer-Encoding: chunked\r\n\r\n8000000000000000\r\n"),
+         "",
+         "Data is too large for stream",
+         {"begin 0", "work 18", "end"}},
         {"no reply at all", Once(""), "", "Connection Closed Gracefully.", {}},
-        {"status line too long", Once("HTTP/1.1 200 " + QByteArray(16400, 'x') + "\r\n\r\n"), "", "Max line length exceeded.", {}},
-        {"header line too long", Once(ok + "X: " + QByteArray(16400, 'x') + "\r\n\r\n"), "", "Max line length exceeded.", {}},
-        {"line of exactly the maximum", Once(ok + "X: " + QByteArray(16380, 'x') + "\r\nContent-Length: 1\r\n\r\n!"), "!", {},
+        {"status line too long",
+         Once("HTTP/1.1 200 " + QByteArray(16400, 'x') + "\r\n\r\n"),
+         "",
+         "Max line length exceeded.",
+         {}},
+        {"header line too long",
+         Once(ok + "X: " + QByteArray(16400, 'x') + "\r\n\r\n"),
+         "",
+         "Max line length exceeded.",
+         {}},
+        {"line of exactly the maximum",
+         Once(ok + "X: " + QByteArray(16380, 'x') + "\r\nContent-Length: 1\r\n\r\n!"),
+         "!",
+         {},
          {"begin 1", "work 1", "end"}},
-        {"too many header lines", Once(ok + QByteArray("X: 1\r\n").repeated(256) + "\r\n"), "", "Too many header lines.", {}},
-        {"255 header lines", Once(ok + QByteArray("X: 1\r\n").repeated(254) + "Content-Length: 1\r\n\r\n!"), "!", {},
+        {"too many header lines",
+         Once(ok + QByteArray("X: 1\r\n").repeated(256) + "\r\n"),
+         "",
+         "Too many header lines.",
+         {}},
+        {"255 header lines",
+         Once(ok + QByteArray("X: 1\r\n").repeated(254) + "Content-Length: 1\r\n\r\n!"),
+         "!",
+         {},
          {"begin 1", "work 1", "end"}},
     };
     for (const FramingCase &c : cases) {
@@ -126,17 +192,29 @@ struct StatusCase {
 TEST(HttpClient, FailsOnStatusesThatAreNoSuccess)
 {
     const StatusCase cases[] = {
-        {"HTTP/1.1 404 Not Found\r\nContent-Length: 300\r\n\r\n" + QByteArray(300, 'n'), "HTTP/1.1 404 Not Found", 404,
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 300\r\n\r\n" + QByteArray(300, 'n'),
+         "HTTP/1.1 404 Not Found",
+         404,
          {"begin 300", "work 300", "end"}},
         {"HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 302 Found", 302, {}},
         {"HTTP/1.1 301 Moved\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 301 Moved", 301, {}},
         {"HTTP/1.1 304 Not Modified\r\nLocation: /x\r\n\r\n", "HTTP/1.1 304 Not Modified", 304, {}},
-        {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n", "HTTP/1.1 101 Switching Protocols", 101, {}},
-        {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM\r\nContent-Length: 2\r\n\r\nno", "HTTP/1.1 401 Unauthorized",
-         401, {"begin 2", "work 2", "end"}},
-        {"HTTP/1.1 407 Proxy\r\nProxy-Authenticate: Negotiate\r\n\r\nno", "HTTP/1.1 407 Proxy", 407,
+        {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n",
+         "HTTP/1.1 101 Switching Protocols",
+         101,
+         {}},
+        {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM\r\nContent-Length: 2\r\n\r\nno",
+         "HTTP/1.1 401 Unauthorized",
+         401,
+         {"begin 2", "work 2", "end"}},
+        {"HTTP/1.1 407 Proxy\r\nProxy-Authenticate: Negotiate\r\n\r\nno",
+         "HTTP/1.1 407 Proxy",
+         407,
          {"begin 0", "work 2", "end"}},
-        {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nshort", "HTTP/1.1 500 Oops", 500, {"begin 9", "work 5", "end"}},
+        {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nshort",
+         "HTTP/1.1 500 Oops",
+         500,
+         {"begin 9", "work 5", "end"}},
         {"garbage\r\n\r\n", "garbage", -1, {"begin 0", "end"}},
         {"HTTP/1.1 2x0 Hm\r\n\r\n", "HTTP/1.1 2x0 Hm", -1, {"begin 0", "end"}},
     };
@@ -185,7 +263,8 @@ TEST(HttpClient, FollowsRedirectsOnOneConnection)
 TEST(HttpClient, FollowsAnAbsoluteRedirectToAnotherServer)
 {
     ScriptedServer target({Once("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfile")});
-    ScriptedServer first({Once(Redirect(target.Url("/d/f.zip").toLatin1(), "Content-Length: 3\r\n") + "abc")});
+    ScriptedServer first(
+        {Once(Redirect(target.Url("/d/f.zip").toLatin1(), "Content-Length: 3\r\n") + "abc")});
     HttpClient client;
     client.HandleRedirects = true;
     const Fetched fetched = Fetch(client, first.Url("/x"));
@@ -205,12 +284,16 @@ TEST(HttpClient, ReusesAConnectionOnlyWhenTheReplyAllows)
         {"HTTP/1.1 302 Found\r\n", 1},
     };
     for (const auto &[head, connections] : cases) {
-        const Script reuse = {Step::ExpectRequest(), Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n"),
-                              Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")};
+        const Script reuse = {
+            Step::ExpectRequest(), Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n"),
+            Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")};
         // The server keeps its side open: only the client's own rule can make it reconnect.
-        const Script fresh = {Step::ExpectRequest(), Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n")};
-        ScriptedServer server(connections == 1 ? std::vector<Script>{reuse}
-                                               : std::vector<Script>{fresh, Once("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")});
+        const Script fresh = {Step::ExpectRequest(),
+                              Step::Reply(head + "Location: /b\r\nContent-Length: 0\r\n\r\n")};
+        ScriptedServer server(
+            connections == 1
+                ? std::vector<Script>{reuse}
+                : std::vector<Script>{fresh, Once("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")});
         HttpClient client;
         client.HandleRedirects = true;
         client.ReadTimeout = 2000;
@@ -222,10 +305,11 @@ TEST(HttpClient, ReusesAConnectionOnlyWhenTheReplyAllows)
 TEST(HttpClient, RedirectBodiesAreDiscardedAndTheSinkSetBack)
 {
     // The second reply has no length: it is dropped uncounted until the server closes.
-    ScriptedServer server({{Step::ExpectRequest(), Step::Reply(Redirect("/b", "Content-Length: 4\r\n") + "junk"),
-                            Step::ExpectRequest(), Step::Reply("HTTP/1.1 302 Found\r\nLocation: /c\r\n\r\nmore junk"),
-                            Step::CloseOrderly()},
-                           Once("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    ScriptedServer server(
+        {{Step::ExpectRequest(), Step::Reply(Redirect("/b", "Content-Length: 4\r\n") + "junk"),
+          Step::ExpectRequest(), Step::Reply("HTTP/1.1 302 Found\r\nLocation: /c\r\n\r\nmore junk"),
+          Step::CloseOrderly()},
+         Once("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
     HttpClient client;
     client.HandleRedirects = true;
     QBuffer buffer;
@@ -237,7 +321,8 @@ TEST(HttpClient, RedirectBodiesAreDiscardedAndTheSinkSetBack)
     client.Get(server.Url("/a"), sink);
     EXPECT_EQ(buffer.data(), "keep:ok");
     EXPECT_EQ(buffer.pos(), 7);
-    EXPECT_EQ(events, QStringList({"begin 4", "work 4", "end", "begin 0", "end", "begin 2", "work 2", "end"}));
+    EXPECT_EQ(events,
+              QStringList({"begin 4", "work 4", "end", "begin 0", "end", "begin 2", "work 2", "end"}));
 }
 
 TEST(HttpClient, FollowsARedirectWhoseBodyWasCutShort)
@@ -274,12 +359,16 @@ TEST(HttpClient, StopsAtTheRedirectMaximum)
 TEST(HttpClient, CarriesCookiesAcrossRedirectHops)
 {
     ScriptedServer server({{
-        Step::ExpectRequest(), Step::Reply("HTTP/1.1 100 Continue\r\nSet-Cookie: early=1\r\n\r\n" +
-                                           Redirect("y.zip", "Set-Cookie: s=1\r\nSet-Cookie: gone=1\r\nContent-Length: 0\r\n")),
-        Step::ExpectRequest(), Step::Reply(Redirect("/z.zip", "Set-Cookie: gone=0; Max-Age=-1\r\n"
-                                                              "Set-Cookie: foreign=1; Domain=example.com\r\nContent-Length: 0\r\n")),
-        Step::ExpectRequest(), Step::Reply(Redirect("/a/w.zip")),
-        Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"),
+        Step::ExpectRequest(),
+        Step::Reply("HTTP/1.1 100 Continue\r\nSet-Cookie: early=1\r\n\r\n" +
+                    Redirect("y.zip", "Set-Cookie: s=1\r\nSet-Cookie: gone=1\r\nContent-Length: 0\r\n")),
+        Step::ExpectRequest(),
+        Step::Reply(Redirect("/z.zip", "Set-Cookie: gone=0; Max-Age=-1\r\n"
+                                       "Set-Cookie: foreign=1; Domain=example.com\r\nContent-Length: 0\r\n")),
+        Step::ExpectRequest(),
+        Step::Reply(Redirect("/a/w.zip")),
+        Step::ExpectRequest(),
+        Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"),
     }});
     HttpClient client;
     client.HandleRedirects = true;
@@ -294,8 +383,9 @@ TEST(HttpClient, CarriesCookiesAcrossRedirectHops)
 
 TEST(HttpClient, ReportsOneProgressStepPerReceive)
 {
-    ScriptedServer server({{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"),
-                            Step::Pause(150), Step::Reply("efg"), Step::Pause(150), Step::Reply("hijEXTRA")}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"),
+          Step::Pause(150), Step::Reply("efg"), Step::Pause(150), Step::Reply("hijEXTRA")}});
     EXPECT_EQ(Fetch(server.Url("/")).events, QStringList({"begin 10", "work 4", "work 7", "work 10", "end"}));
 
     const QByteArray big(100000, 'b');
@@ -347,14 +437,17 @@ TEST(HttpClient, CallbackErrorsPassThroughAfterWorkEnd)
 
 TEST(HttpClient, GrowsAFileSinkToTheAnnouncedLength)
 {
-    ScriptedServer server({{Step::ExpectRequest(),
-                            Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + QByteArray(600, 'f')),
-                            Step::CloseOrderly()}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(),
+          Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + QByteArray(600, 'f')),
+          Step::CloseOrderly()}});
     QTemporaryFile file;
     ASSERT_TRUE(file.open());
     HttpClient client;
     std::vector<qint64> sizesSeen;
-    client.OnWork = [&](HttpClient &, TWorkMode, qint64) { sizesSeen.push_back(QFileInfo(file.fileName()).size()); };
+    client.OnWork = [&](HttpClient &, TWorkMode, qint64) {
+        sizesSeen.push_back(QFileInfo(file.fileName()).size());
+    };
     ByteSink sink(file);
     EXPECT_THROW(client.Get(server.Url("/"), sink), TransferError);
     file.flush();
@@ -383,8 +476,9 @@ TEST(HttpClient, RefusesABodyBeyondWhatTheSinkCanAddress)
 TEST(HttpClient, BoundsEveryWait)
 {
     ScriptedServer silent({{Step::ExpectRequest(), Step::Pause(600)}});
-    ScriptedServer stalling({{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"),
-                              Step::Pause(600)}});
+    ScriptedServer stalling(
+        {{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"),
+          Step::Pause(600)}});
     for (const ScriptedServer *server : {&silent, &stalling}) {
         HttpClient client;
         client.ReadTimeout = 150;
@@ -447,7 +541,8 @@ TEST(HttpClient, RefusesAddressesItCannotReach)
 
 TEST(HttpClient, DisconnectIsHarmlessWhenRepeated)
 {
-    ScriptedServer server({{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n!")}});
     HttpClient client;
     client.Disconnect();
     EXPECT_EQ(Fetch(client, server.Url("/")).body, "!");
@@ -455,4 +550,4 @@ TEST(HttpClient, DisconnectIsHarmlessWhenRepeated)
     client.Disconnect();
 }
 
-}  // namespace
+} // namespace

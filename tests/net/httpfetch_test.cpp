@@ -24,8 +24,10 @@ ToolRun HttpFetch(const QStringList &arguments)
 
 TEST(HttpFetchTool, DownloadsFollowsAndReports)
 {
-    ScriptedServer server({{Step::ExpectRequest(), Step::Reply("HTTP/1.1 301 Moved\r\nLocation: /f.zip\r\nContent-Length: 0\r\n\r\n"),
-                            Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nPK\x03\x04")}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(),
+          Step::Reply("HTTP/1.1 301 Moved\r\nLocation: /f.zip\r\nContent-Length: 0\r\n\r\n"),
+          Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nPK\x03\x04")}});
     QTemporaryDir dir;
     const QString file = dir.filePath("f.zip");
     const ToolRun run = HttpFetch({server.Url("/r"), "-o", file, "--follow", "--verbose"});
@@ -34,16 +36,18 @@ TEST(HttpFetchTool, DownloadsFollowsAndReports)
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), QByteArray("PK\x03\x04"));
     EXPECT_TRUE(run.err.contains("> GET /f.zip HTTP/1.1\n")) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("OnWorkBegin wmRead 4\nOnWork wmRead 4\nOnWorkEnd wmRead\n")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("OnWorkBegin wmRead 4\nOnWork wmRead 4\nOnWorkEnd wmRead\n"))
+        << run.err.toStdString();
 }
 
 TEST(HttpFetchTool, PrintsTheBodyOrTheFailure)
 {
-    ScriptedServer server({{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3"),
-                            Step::CloseOrderly()},
-                           {Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3"),
-                            Step::CloseOrderly()},
-                           {Step::ExpectRequest(), Step::Reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3"),
+          Step::CloseOrderly()},
+         {Step::ExpectRequest(), Step::Reply("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3"),
+          Step::CloseOrderly()},
+         {Step::ExpectRequest(), Step::Reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
     ToolRun run = HttpFetch({server.Url("/t")});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, QByteArray("\xC4\xE3\xBA\xC3"));
@@ -57,12 +61,13 @@ TEST(HttpFetchTool, PrintsTheBodyOrTheFailure)
 
 TEST(HttpFetchTool, RefusesBadUsage)
 {
-    for (const QStringList &arguments : {QStringList{}, QStringList{"http://h/", "--text", "latin1"},
-                                         QStringList{"http://h/", "--bogus"}, QStringList{"http://h/", "-o"}}) {
+    for (const QStringList &arguments :
+         {QStringList{}, QStringList{"http://h/", "--text", "latin1"}, QStringList{"http://h/", "--bogus"},
+          QStringList{"http://h/", "-o"}}) {
         const ToolRun run = HttpFetch(arguments);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.startsWith("usage: httpfetch")) << run.err.toStdString();
     }
 }
 
-}  // namespace
+} // namespace

@@ -99,10 +99,7 @@ protected:
         MakeServer("misnamed", "trusted", "DNS:other.example");
         AddTrustedCaCertificates(QSslCertificate::fromPath(pki_->filePath("trusted.pem")));
     }
-    static void TearDownTestSuite()
-    {
-        delete pki_;
-    }
+    static void TearDownTestSuite() { delete pki_; }
 
     static QStringList Files(const QString &name)
     {
@@ -119,13 +116,14 @@ protected:
     }
     static void MakeAuthority(const QString &name)
     {
-        Run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-             "-subj", "/CN=" + name + " test authority", "-keyout", name + ".key", "-out", name + ".pem"});
+        Run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
+             "2", "-subj", "/CN=" + name + " test authority", "-keyout", name + ".key", "-out",
+             name + ".pem"});
     }
     static void MakeServer(const QString &name, const QString &authority, const QString &altNames)
     {
-        Run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj", "/CN=" + name,
-             "-keyout", name + ".key", "-out", name + ".csr"});
+        Run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
+             "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"});
         QFile extensions(pki_->filePath(name + ".ext"));
         ASSERT_TRUE(extensions.open(QIODevice::WriteOnly));
         extensions.write("subjectAltName=" + altNames.toLatin1() + "\n");
@@ -149,7 +147,8 @@ TEST_F(Tls, RefusesAnUntrustedOrMisnamedServer)
 {
     PythonServer unknown(root_.path(), Files("unknown"));
     Fetched fetched = Fetch(unknown.Url("/small.txt", "https", "localhost"));
-    EXPECT_TRUE(fetched.error.startsWith("TLS handshake with localhost failed: ")) << fetched.error.toStdString();
+    EXPECT_TRUE(fetched.error.startsWith("TLS handshake with localhost failed: "))
+        << fetched.error.toStdString();
     EXPECT_TRUE(fetched.error.contains("issuer certificate")) << fetched.error.toStdString();
     EXPECT_EQ(fetched.sinkSize, 0);
 
@@ -164,10 +163,11 @@ TEST_F(Tls, RedirectsCrossBetweenHttpAndHttps)
     PythonServer plain(root_.path());
     HttpClient client;
     client.HandleRedirects = true;
-    const QString toPlain = secure.Url("/to?" + QUrl::toPercentEncoding(plain.Url("/small.txt")), "https", "localhost");
+    const QString toPlain =
+        secure.Url("/to?" + QUrl::toPercentEncoding(plain.Url("/small.txt")), "https", "localhost");
     Fetched fetched = Fetch(client, plain.Url("/to?" + QUrl::toPercentEncoding(toPlain)));
     EXPECT_EQ(fetched.error, QString());
     EXPECT_EQ(fetched.body, "small file\n");
 }
 
-}  // namespace
+} // namespace

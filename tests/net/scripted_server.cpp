@@ -46,7 +46,7 @@ void AwaitClientClose(int fd)
     }
 }
 
-}  // namespace
+} // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Script> connections)
 {
@@ -59,7 +59,8 @@ ScriptedServer::ScriptedServer(std::vector<Script> connections)
     socklen_t length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
     port_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this, connections = std::move(connections)]() mutable { AcceptLoop(std::move(connections)); });
+    acceptor_ = std::thread(
+        [this, connections = std::move(connections)]() mutable { AcceptLoop(std::move(connections)); });
 }
 
 ScriptedServer::~ScriptedServer()

@@ -16,7 +16,10 @@ struct Step {
 
     static Step ExpectRequest() { return {Expect, {}, 0}; }
     static Step Reply(QByteArray bytes) { return {Send, std::move(bytes), 0}; }
-    static Step ReplyBytewise(QByteArray bytes, int delayMs) { return {SendBytewise, std::move(bytes), delayMs}; }
+    static Step ReplyBytewise(QByteArray bytes, int delayMs)
+    {
+        return {SendBytewise, std::move(bytes), delayMs};
+    }
     static Step Pause(int ms) { return {Delay, {}, ms}; }
     static Step CloseOrderly() { return {Close, {}, 0}; }
     static Step ResetConnection() { return {Reset, {}, 0}; }

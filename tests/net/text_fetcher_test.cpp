@@ -8,7 +8,7 @@ namespace {
 
 struct Case {
     const char *name;
-    QByteArray reply;  // empty: nobody listens
+    QByteArray reply; // empty: nobody listens
     CodePage codePage;
     QString want;
 };
@@ -19,13 +19,23 @@ TEST(FetchText, DecodesTheWholeBodyOrGivesNothing)
     const Case cases[] = {
         {"utf-8", ok + "Content-Length: 6\r\n\r\n\xE4\xBD\xA0\xE5\xA5\xBD", CodePage::Utf8, u"你好"_qs},
         {"gbk", ok + "Content-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3", CodePage::Gbk, u"你好"_qs},
-        {"declared charset plays no part", ok + "Content-Type: text/html; charset=utf-8\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3",
+        {"declared charset plays no part",
+         ok + "Content-Type: text/html; charset=utf-8\r\nContent-Length: 4\r\n\r\n\xC4\xE3\xBA\xC3",
          CodePage::Gbk, u"你好"_qs},
-        {"byte-order mark kept", ok + "Content-Length: 5\r\n\r\n\xEF\xBB\xBFhi", CodePage::Utf8, u"\uFEFFhi"_qs},
-        {"NUL kept", ok + QByteArray("Content-Length: 3\r\n\r\na\0b", 24), CodePage::Utf8, QString::fromUtf16(u"a\0b", 3)},
-        {"invalid utf-8", ok + "Content-Length: 3\r\n\r\na\xFF" "b", CodePage::Utf8, {}},
+        {"byte-order mark kept", ok + "Content-Length: 5\r\n\r\n\xEF\xBB\xBFhi", CodePage::Utf8,
+         u"\uFEFFhi"_qs},
+        {"NUL kept", ok + QByteArray("Content-Length: 3\r\n\r\na\0b", 24), CodePage::Utf8,
+         QString::fromUtf16(u"a\0b", 3)},
+        {"invalid utf-8",
+         ok + "Content-Length: 3\r\n\r\na\xFF"
+              "b",
+         CodePage::Utf8,
+         {}},
         {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", CodePage::Utf8, {}},
-        {"redirect not followed", "HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n", CodePage::Gbk, {}},
+        {"redirect not followed",
+         "HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n",
+         CodePage::Gbk,
+         {}},
         {"empty", ok + "Content-Length: 0\r\n\r\n", CodePage::Utf8, {}},
         {"cut short", ok + "Content-Length: 10\r\n\r\nabc", CodePage::Gbk, {}},
         {"until close", ok + "\r\nabc", CodePage::Gbk, u"abc"_qs},
@@ -39,4 +49,4 @@ TEST(FetchText, DecodesTheWholeBodyOrGivesNothing)
     }
 }
 
-}  // namespace
+} // namespace

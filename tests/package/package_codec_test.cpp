@@ -28,8 +28,7 @@ TEST_P(DecodeTest, GivesThePlainBytes)
 // The key starts 6B 1F A4 3D C8 52 97 0E.
 INSTANTIATE_TEST_SUITE_P(
     Cases, DecodeTest,
-    ::testing::Values(DecodeCase{"Empty", "", ""},
-                      DecodeCase{"SingleCharacterIsIgnored", "6", ""},
+    ::testing::Values(DecodeCase{"Empty", "", ""}, DecodeCase{"SingleCharacterIsIgnored", "6", ""},
                       DecodeCase{"OddLastCharacterIsIgnored", "6BG", QByteArray(1, '\0')},
                       DecodeCase{"UpperCase", "6B1FA43D", QByteArray(4, '\0')},
                       DecodeCase{"LowerCase", "6b1fa43d", QByteArray(4, '\0')},
@@ -70,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPairCase{"Blank", " 1", "'$ 1' is not a valid integer value"},
                       BadPairCase{"Sign", "+1", "'$+1' is not a valid integer value"},
                       BadPairCase{"HexPrefix", "0x", "'$0x' is not a valid integer value"},
-                      BadPairCase{"GbkCharacter", "\xC4\xE3", QStringLiteral("'$你' is not a valid integer value")}),
+                      BadPairCase{"GbkCharacter", "\xC4\xE3",
+                                  QStringLiteral("'$你' is not a valid integer value")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(EncodePackageText, IsTheInverseOfDecoding)

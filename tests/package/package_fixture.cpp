@@ -3,8 +3,8 @@
 #include "package_format.h"
 
 #include <QFile>
-#include <QStringList>
 #include <QStringEncoder>
+#include <QStringList>
 #include <gtest/gtest.h>
 
 QByteArray EncodePayload(const QByteArray &plain, bool lowerCase)
@@ -23,7 +23,8 @@ QByteArray EncodePayload(const QByteArray &plain, bool lowerCase)
 QByteArray Trailer(qint32 n)
 {
     const quint32 bits = quint32(n);
-    const char bytes[] = {char(bits & 0xFF), char(bits >> 8 & 0xFF), char(bits >> 16 & 0xFF), char(bits >> 24)};
+    const char bytes[] = {char(bits & 0xFF), char(bits >> 8 & 0xFF), char(bits >> 16 & 0xFF),
+                          char(bits >> 24)};
     return QByteArray(bytes, 4);
 }
 

@@ -16,6 +16,7 @@ QByteArray PackageFile(const QString &decodedText);
 // 32 fields, empty except the given ones.
 QString FieldsText(const std::map<int, QString> &values);
 // The fields of a well-formed package with the given AddressTriple.
-QString WellFormedText(const QString &addressTriple = "http://a.test/banner.png,http://a.test/ad,http://a.test/notice");
+QString WellFormedText(
+    const QString &addressTriple = "http://a.test/banner.png,http://a.test/ad,http://a.test/notice");
 // Writes bytes to path, failing the calling test on error.
 void WriteFile(const QString &path, const QByteArray &bytes);

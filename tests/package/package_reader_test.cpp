@@ -108,16 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"NoComma", PackageFile(WellFormedText("abc")), PackageOutcome::VersionMismatch,
                     ReadFields("abc")},
         OutcomeCase{"ThirtyOneFields", PackageFile(QString(30, u'`')), PackageOutcome::Damaged, {}},
-        OutcomeCase{"ThirtyThreeFields", PackageFile(WellFormedText(triple) + "`"), PackageOutcome::Damaged, {}},
+        OutcomeCase{
+            "ThirtyThreeFields", PackageFile(WellFormedText(triple) + "`"), PackageOutcome::Damaged, {}},
         OutcomeCase{"OnlyATrailerOfZero", Trailer(0), PackageOutcome::Damaged, {}},
         OutcomeCase{"NegativeLength", "0011" + Trailer(-2), PackageOutcome::Damaged, {}},
-        OutcomeCase{"BytesInFrontAreIgnored", QByteArray("MZ\x90\0\x03 any program`,,", 16) +
-                                                  PackageFile(WellFormedText(triple)),
+        OutcomeCase{"BytesInFrontAreIgnored",
+                    QByteArray("MZ\x90\0\x03 any program`,,", 16) + PackageFile(WellFormedText(triple)),
                     PackageOutcome::Loaded, Loaded(triple, banner, ad, notice)},
         OutcomeCase{"OddPayloadLength", WithOddTail(WellFormedText(triple)), PackageOutcome::Loaded,
                     Loaded(triple, banner, ad, notice)},
-        OutcomeCase{"LowerCaseHex", LowerCaseHex(FieldsText({{2, "p"}, {21, "x,y,z"}})), PackageOutcome::Loaded,
-                    PackageSettings{"p", "", "x,y,z", "x", "y", "z", ""}}),
+        OutcomeCase{"LowerCaseHex", LowerCaseHex(FieldsText({{2, "p"}, {21, "x,y,z"}})),
+                    PackageOutcome::Loaded, PackageSettings{"p", "", "x,y,z", "x", "y", "z", ""}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(PackageFolder, NoFileIsMissingAndSetsNothing)
@@ -141,9 +142,11 @@ TEST_F(PackageFolder, PathIsTheFolderFollowedByPackDb)
 
 TEST(PackageNotice, FixedTexts)
 {
-    EXPECT_EQ(PackageNotice(PackageOutcome::Missing, "/opt/p/pack.db"), QStringLiteral("文件不存在：/opt/p/pack.db"));
+    EXPECT_EQ(PackageNotice(PackageOutcome::Missing, "/opt/p/pack.db"),
+              QStringLiteral("文件不存在：/opt/p/pack.db"));
     EXPECT_EQ(PackageNotice(PackageOutcome::Damaged, "x"), QStringLiteral("文件已经被破坏，无法打开"));
-    EXPECT_EQ(PackageNotice(PackageOutcome::VersionMismatch, "x"), QStringLiteral("数据包和主程序版本不匹配"));
+    EXPECT_EQ(PackageNotice(PackageOutcome::VersionMismatch, "x"),
+              QStringLiteral("数据包和主程序版本不匹配"));
     EXPECT_TRUE(PackageNotice(PackageOutcome::Loaded, "x").isEmpty());
 }
 
@@ -182,12 +185,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"LengthBeyondFile", "00112233" + Trailer(9), "EReadError", "Stream read error"},
         // Must fail at once, without reserving two gigabytes.
         FailureCase{"HugeLength", "0011" + Trailer(0x7FFFFFFF), "EReadError", "Stream read error"},
-        FailureCase{"NotHexPair", "0011G1" + Trailer(6), "EConvertError", "'$G1' is not a valid integer value"},
-        FailureCase{"CheckFieldNotHex", PackageFile(FieldsText({{13, "00zz"}, {21, "a,b,c"}})), "EConvertError",
-                    "'$zz' is not a valid integer value"},
+        FailureCase{"NotHexPair", "0011G1" + Trailer(6), "EConvertError",
+                    "'$G1' is not a valid integer value"},
+        FailureCase{"CheckFieldNotHex", PackageFile(FieldsText({{13, "00zz"}, {21, "a,b,c"}})),
+                    "EConvertError", "'$zz' is not a valid integer value"},
         // The check field is decoded before the addresses are looked at.
-        FailureCase{"CheckFieldBeforeAddresses", PackageFile(FieldsText({{13, "x1"}, {21, "a"}})), "EConvertError",
-                    "'$x1' is not a valid integer value"}),
+        FailureCase{"CheckFieldBeforeAddresses", PackageFile(FieldsText({{13, "x1"}, {21, "a"}})),
+                    "EConvertError", "'$x1' is not a valid integer value"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Root reads any file, so the unreadable file is opened by a child that gave up root.

@@ -37,8 +37,12 @@ const QString launcher = QStringLiteral("安装程序.exe");
 
 QStringList SettingArguments()
 {
-    return {"--pid", "pid 7", "--launcher", launcher, "--banner", "http://a.test/b.png", "--ad",
-            " http://a.test/ad", "--notice", "", "--versions", "http://a.test/v.php"};
+    return {"--pid",      "pid 7",
+            "--launcher", launcher,
+            "--banner",   "http://a.test/b.png",
+            "--ad",       " http://a.test/ad",
+            "--notice",   "",
+            "--versions", "http://a.test/v.php"};
 }
 
 class PacktoolTest : public ::testing::Test {
@@ -62,14 +66,16 @@ protected:
 
 TEST_F(PacktoolTest, WrittenPackageReadsBackThroughTheInstallersReader)
 {
-    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("pack.db")});
+    const ToolRun run =
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("pack.db")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     ExpectWrittenSettings(file("pack.db"));
 }
 
 TEST_F(PacktoolTest, ShowPrintsTheFieldsByName)
 {
-    ASSERT_EQ(Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("pack.db")}).status, 0);
+    ASSERT_EQ(Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("pack.db")}).status,
+              0);
     const ToolRun run = Packtool({"show", file("pack.db")});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, QStringLiteral("PackageId: pid 7\nLauncherName: 安装程序.exe\n"
@@ -80,11 +86,12 @@ TEST_F(PacktoolTest, ShowPrintsTheFieldsByName)
 
 TEST_F(PacktoolTest, AppendToCopyKeepsTheOriginal)
 {
-    static const char bytes[] = "\x7F" "ELF program bytes\n\0\1\2";
+    static const char bytes[] = "\x7F"
+                                "ELF program bytes\n\0\1\2";
     const QByteArray program(bytes, sizeof bytes - 1);
     WriteFile(file("setup.bin"), program);
     const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
-                             QStringList{"--append-to", file("setup.bin"), "-o", file("out.bin")});
+                                 QStringList{"--append-to", file("setup.bin"), "-o", file("out.bin")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(ReadFile(file("setup.bin")), program);
     EXPECT_TRUE(ReadFile(file("out.bin")).startsWith(program));
@@ -95,8 +102,10 @@ TEST_F(PacktoolTest, AppendInPlace)
 {
     const QByteArray program("program bytes");
     WriteFile(file("setup.bin"), program);
-    ASSERT_EQ(Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--append-to", file("setup.bin")}).status,
-              0);
+    ASSERT_EQ(
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--append-to", file("setup.bin")})
+            .status,
+        0);
     EXPECT_TRUE(ReadFile(file("setup.bin")).startsWith(program));
     ExpectWrittenSettings(file("setup.bin"));
 }
@@ -122,17 +131,19 @@ TEST_P(PacktoolShowErrorTest, ReportsWhatTheInstallerWouldMeet)
         WriteFile(file("pack.db"), c.file);
     const ToolRun run = Packtool({"show", file("pack.db")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.contains(QString(c.expected).replace("%PATH%", file("pack.db")))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QString(c.expected).replace("%PATH%", file("pack.db"))))
+        << run.err.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PacktoolShowErrorTest,
-    ::testing::Values(ShowErrorCase{"Missing", {}, QStringLiteral("文件不存在：%PATH%")},
-                      ShowErrorCase{"Damaged", PackageFile("a`b"), QStringLiteral("文件已经被破坏，无法打开")},
-                      ShowErrorCase{"VersionMismatch", PackageFile(WellFormedText("a,b")),
-                                    QStringLiteral("数据包和主程序版本不匹配")},
-                      ShowErrorCase{"NotHex", "G1" + Trailer(2), "EConvertError: '$G1' is not a valid integer value"},
-                      ShowErrorCase{"Truncated", "00" + Trailer(40), "EReadError: Stream read error"}),
+    ::testing::Values(
+        ShowErrorCase{"Missing", {}, QStringLiteral("文件不存在：%PATH%")},
+        ShowErrorCase{"Damaged", PackageFile("a`b"), QStringLiteral("文件已经被破坏，无法打开")},
+        ShowErrorCase{"VersionMismatch", PackageFile(WellFormedText("a,b")),
+                      QStringLiteral("数据包和主程序版本不匹配")},
+        ShowErrorCase{"NotHex", "G1" + Trailer(2), "EConvertError: '$G1' is not a valid integer value"},
+        ShowErrorCase{"Truncated", "00" + Trailer(40), "EReadError: Stream read error"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct BadArgumentsCase {
@@ -146,7 +157,8 @@ void PrintTo(const BadArgumentsCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class PacktoolBadArgumentsTest : public PacktoolTest, public ::testing::WithParamInterface<BadArgumentsCase> {};
+class PacktoolBadArgumentsTest : public PacktoolTest,
+                                 public ::testing::WithParamInterface<BadArgumentsCase> {};
 
 TEST_P(PacktoolBadArgumentsTest, UsageAndNoFile)
 {
@@ -183,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o or --append-to"},
                       BadArgumentsCase{"UnknownOption", WriteWith("--pid", "x") << "--colour", "colour"},
                       BadArgumentsCase{"StrayArgument", WriteWith("--pid", "x") << "extra", "\"extra\""},
-                      BadArgumentsCase{"GraveAccent", WriteWith("--pid", "a`b"), "--pid must not contain \"`\""},
+                      BadArgumentsCase{"GraveAccent", WriteWith("--pid", "a`b"),
+                                       "--pid must not contain \"`\""},
                       BadArgumentsCase{"CommaInAddress", WriteWith("--notice", "http://a,b"),
                                        "--notice must not contain \",\""},
                       BadArgumentsCase{"NotInGbk", WriteWith("--launcher", QStringLiteral("setup😀.exe")),
@@ -192,7 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PacktoolTest, FailedWriteLeavesNoFile)
 {
-    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("no/such/pack.db")});
+    const ToolRun run =
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"-o", file("no/such/pack.db")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains("cannot write")) << run.err.toStdString();
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -201,7 +215,7 @@ TEST_F(PacktoolTest, FailedWriteLeavesNoFile)
 TEST_F(PacktoolTest, MissingAppendBaseWritesNothing)
 {
     const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
-                             QStringList{"--append-to", file("absent.bin"), "-o", file("pack.db")});
+                                 QStringList{"--append-to", file("absent.bin"), "-o", file("pack.db")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains("cannot read")) << run.err.toStdString();
     EXPECT_FALSE(QFile::exists(file("pack.db")));

@@ -10,14 +10,13 @@
 
 namespace {
 
-const char Usage[] =
-    "usage: httpfetch URL [-o FILE] [--follow] [--verbose | --progress]\n"
-    "       httpfetch URL --text gbk|utf8\n"
-    "  -o FILE      write the body into FILE instead of standard output\n"
-    "  --follow     follow redirects\n"
-    "  --verbose    print every request head and progress event on standard error\n"
-    "  --progress   count the progress events and print the totals on standard error\n"
-    "  --text CP    print the body decoded as the text fetcher does (never fails)\n";
+const char Usage[] = "usage: httpfetch URL [-o FILE] [--follow] [--verbose | --progress]\n"
+                     "       httpfetch URL --text gbk|utf8\n"
+                     "  -o FILE      write the body into FILE instead of standard output\n"
+                     "  --follow     follow redirects\n"
+                     "  --verbose    print every request head and progress event on standard error\n"
+                     "  --progress   count the progress events and print the totals on standard error\n"
+                     "  --text CP    print the body decoded as the text fetcher does (never fails)\n";
 
 struct Options {
     QString address;
@@ -78,7 +77,9 @@ void AttachObservers(HttpClient &client, const Options &options, Totals &totals)
         client.OnWork = [](HttpClient &, TWorkMode mode, qint64 count) {
             std::fprintf(stderr, "OnWork %s %lld\n", ModeName(mode), static_cast<long long>(count));
         };
-        client.OnWorkEnd = [](HttpClient &, TWorkMode mode) { std::fprintf(stderr, "OnWorkEnd %s\n", ModeName(mode)); };
+        client.OnWorkEnd = [](HttpClient &, TWorkMode mode) {
+            std::fprintf(stderr, "OnWorkEnd %s\n", ModeName(mode));
+        };
     } else if (options.progress) {
         client.OnWorkBegin = [&totals](HttpClient &, TWorkMode, qint64) { ++totals.begins; };
         client.OnWork = [&totals](HttpClient &, TWorkMode, qint64 count) {
@@ -100,7 +101,8 @@ int Fetch(const Options &options)
     QBuffer buffer;
     QIODevice &device = options.output.isEmpty() ? static_cast<QIODevice &>(buffer) : file;
     if (!device.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        std::fprintf(stderr, "httpfetch: cannot open %s: %s\n", qPrintable(options.output), qPrintable(file.errorString()));
+        std::fprintf(stderr, "httpfetch: cannot open %s: %s\n", qPrintable(options.output),
+                     qPrintable(file.errorString()));
         return 1;
     }
     ByteSink sink(device);
@@ -120,7 +122,7 @@ int Fetch(const Options &options)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -10,8 +10,8 @@
 #include "path_rules.h"
 #include "progress_math.h"
 #include "service_replies.h"
-#include "text_fetcher.h"
 #include "text.h"
+#include "text_fetcher.h"
 #include "zip_extract.h"
 
 #include <QFile>
@@ -25,7 +25,8 @@ public:
     void Ok(const QString &topic, const QString &text) { Line("ok  ", topic, text); }
     // Works as the publisher may mean it, but deserves a look.
     void Note(const QString &topic, const QString &text) { Line("note", topic, text); }
-    void Fail(const QString &topic, const QString &text) {
+    void Fail(const QString &topic, const QString &text)
+    {
         Line("FAIL", topic, text);
         ++failures;
     }
@@ -34,33 +35,43 @@ public:
     int failures = 0;
 
 private:
-    static void Line(const char *mark, const QString &topic, const QString &text) {
+    static void Line(const char *mark, const QString &topic, const QString &text)
+    {
         Print(stdout, QStringLiteral("[%1] %2: %3\n").arg(QLatin1String(mark), topic, text));
     }
 };
 
 // Control characters made visible, so that a stray line break in a reply shows.
-QString Visible(const QString &text) {
+QString Visible(const QString &text)
+{
     QString shown;
     for (const QChar c : text) {
-        if (c == u'\r') shown += QStringLiteral("\\r");
-        else if (c == u'\n') shown += QStringLiteral("\\n");
-        else if (c == u'\t') shown += QStringLiteral("\\t");
-        else if (c.unicode() < 0x20) shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
-        else shown += c;
+        if (c == u'\r')
+            shown += QStringLiteral("\\r");
+        else if (c == u'\n')
+            shown += QStringLiteral("\\n");
+        else if (c == u'\t')
+            shown += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            shown += c;
     }
     return u'"' + shown + u'"';
 }
 
-void CheckBanner(Report &report, const QString &address) {
+void CheckBanner(Report &report, const QString &address)
+{
     const QString topic = QStringLiteral("banner");
     QByteArray body;
     try {
         body = FetchBytes(address);
     } catch (const Failure &failure) {
-        return report.Fail(topic, QStringLiteral("%1: %2; the built-in banner stays").arg(address, failure.Message()));
+        return report.Fail(
+            topic, QStringLiteral("%1: %2; the built-in banner stays").arg(address, failure.Message()));
     }
-    if (body.isEmpty()) return report.Note(topic, QStringLiteral("empty reply: the banner becomes transparent"));
+    if (body.isEmpty())
+        return report.Note(topic, QStringLiteral("empty reply: the banner becomes transparent"));
     const QByteArray format = PictureFormatOf(body);
     if (format.isEmpty()) {
         return report.Fail(topic, QStringLiteral("the leading bytes %1 name no accepted picture format; the "
@@ -76,12 +87,14 @@ void CheckBanner(Report &report, const QString &address) {
                              .arg(picture.height())
                              .arg(fits ? QString() : QStringLiteral(", stretched to 965 x 477")));
     } catch (const Failure &failure) {
-        report.Fail(topic, QStringLiteral("a %1 picture that cannot be decoded (%2); the built-in banner stays")
-                               .arg(QString::fromLatin1(format).toUpper(), failure.Message()));
+        report.Fail(topic,
+                    QStringLiteral("a %1 picture that cannot be decoded (%2); the built-in banner stays")
+                        .arg(QString::fromLatin1(format).toUpper(), failure.Message()));
     }
 }
 
-void CheckNotice(Report &report, const QString &address) {
+void CheckNotice(Report &report, const QString &address)
+{
     const QString topic = QStringLiteral("notice");
     const QString dropped = QStringLiteral("; dropped, the closing text names the service number instead");
     QByteArray body;
@@ -91,14 +104,16 @@ void CheckNotice(Report &report, const QString &address) {
         return report.Fail(topic, QStringLiteral("%1: %2").arg(address, failure.Message()) + dropped);
     }
     const std::optional<QString> text = DecodeUtf8Strict(body);
-    if (!text) return report.Fail(topic, QStringLiteral("not valid UTF-8") + dropped);
+    if (!text)
+        return report.Fail(topic, QStringLiteral("not valid UTF-8") + dropped);
     const QString kept = KeptNotice(*text);
     if (kept.isEmpty())
         return report.Fail(topic, QStringLiteral("does not contain \"请加客服\"") + dropped);
     report.Ok(topic, QStringLiteral("kept, shown after an install: ") + Visible(kept));
 }
 
-QVector<VersionEntry> CheckVersionList(Report &report, const PackageSettings &settings) {
+QVector<VersionEntry> CheckVersionList(Report &report, const PackageSettings &settings)
+{
     const QString topic = QStringLiteral("version list");
     const QString query = VersionListQuery(settings.VersionListAddress, settings.PackageId);
     QByteArray body;
@@ -119,19 +134,22 @@ QVector<VersionEntry> CheckVersionList(Report &report, const PackageSettings &se
         report.Fail(topic, QStringLiteral("entry %1 %2 is %3 and is skipped")
                                .arg(entry.index)
                                .arg(Visible(entry.entry))
-                               .arg(entry.entry.isEmpty() ? QStringLiteral("empty") : QStringLiteral("without a backtick")));
+                               .arg(entry.entry.isEmpty() ? QStringLiteral("empty")
+                                                          : QStringLiteral("without a backtick")));
     }
     for (const VersionEntry &entry : list.entries) {
         if (entry.id != TrimControls(entry.id))
             report.Note(topic, QStringLiteral("id %1 holds blanks or a line break (one after a \"|\"?); "
-                                              "it is sent as it is").arg(Visible(entry.id)));
+                                              "it is sent as it is")
+                                   .arg(Visible(entry.id)));
     }
     return list.entries;
 }
 
 // Downloads the archive as the installer does and unpacks it into a temporary folder.
 void CheckDownload(Report &report, const QString &topic, const QString &address, const QString &archiveName,
-                   const QString &unpackName, const QString &launcherName) {
+                   const QString &unpackName, const QString &launcherName)
+{
     QTemporaryDir folder;
     const QString archivePath = folder.path() + u'/' + archiveName;
     QFile archive(archivePath);
@@ -145,7 +163,8 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
         client.Disconnect();
     } catch (const Failure &failure) {
         return report.Fail(topic, QStringLiteral("the download fails (%1): the installer shows its download "
-                                                 "failure notice and ends").arg(failure.Message()));
+                                                 "failure notice and ends")
+                                      .arg(failure.Message()));
     }
     const qint64 size = archive.size();
     archive.close();
@@ -158,17 +177,20 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
     }
     const QFileInfo setup(unpackFolder + u'/' + launcherName);
     if (!setup.isFile()) {
-        return report.Fail(topic, QStringLiteral("%1 downloaded and unpacked, but it holds no \"%2\" at its top level")
-                                      .arg(ReadableSize(size), launcherName));
+        return report.Fail(
+            topic, QStringLiteral("%1 downloaded and unpacked, but it holds no \"%2\" at its top level")
+                       .arg(ReadableSize(size), launcherName));
     }
-    report.Ok(topic, QStringLiteral("%1 downloaded and unpacked; \"%2\" %3")
-                         .arg(ReadableSize(size), launcherName,
-                              setup.isExecutable() ? QStringLiteral("is executable and is started directly")
-                                                   : QStringLiteral("is not executable and is opened with the "
-                                                                    "desktop's default application")));
+    report.Ok(topic,
+              QStringLiteral("%1 downloaded and unpacked; \"%2\" %3")
+                  .arg(ReadableSize(size), launcherName,
+                       setup.isExecutable() ? QStringLiteral("is executable and is started directly")
+                                            : QStringLiteral("is not executable and is opened with the "
+                                                             "desktop's default application")));
 }
 
-void CheckVersion(Report &report, const PackageSettings &settings, const VersionEntry &entry, bool download) {
+void CheckVersion(Report &report, const PackageSettings &settings, const VersionEntry &entry, bool download)
+{
     const QString topic = QStringLiteral("version %1").arg(Visible(entry.id));
     const QString query = DownloadLookupQuery(settings.VersionListAddress, settings.PackageId, entry.id);
     QString reply;
@@ -179,30 +201,37 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
     }
     const LookupVerdict verdict = JudgeLookupReply(reply);
     if (verdict.kind == LookupVerdict::ServiceError)
-        return report.Note(topic, QStringLiteral("the lookup answers %1, which the user is shown").arg(Visible(verdict.text)));
+        return report.Note(
+            topic,
+            QStringLiteral("the lookup answers %1, which the user is shown").arg(Visible(verdict.text)));
     if (verdict.kind == LookupVerdict::Refused) {
-        return report.Fail(topic, QStringLiteral("the lookup answers %1, not an http:// address: the installer "
-                                                 "says the download address is wrong")
-                                      .arg(Visible(verdict.text)));
+        return report.Fail(topic,
+                           QStringLiteral("the lookup answers %1, not an http:// address: the installer "
+                                          "says the download address is wrong")
+                               .arg(Visible(verdict.text)));
     }
     const QString archiveName = LastPathSegment(verdict.text);
     const QString unpackName = BaseNameOf(FileNameOf(archiveName));
     if (archiveName.isEmpty() || unpackName == archiveName) {
-        return report.Fail(topic, QStringLiteral("%1 does not end in a file name with an extension: the archive "
-                                                 "cannot be put in place and the install ends")
-                                      .arg(verdict.text));
+        return report.Fail(topic,
+                           QStringLiteral("%1 does not end in a file name with an extension: the archive "
+                                          "cannot be put in place and the install ends")
+                               .arg(verdict.text));
     }
     report.Ok(topic, QStringLiteral("%1 -> download/%2, unpacked into download/%3/")
                          .arg(verdict.text, archiveName, unpackName));
-    if (download) CheckDownload(report, topic, verdict.text, archiveName, unpackName, settings.LauncherName);
+    if (download)
+        CheckDownload(report, topic, verdict.text, archiveName, unpackName, settings.LauncherName);
 }
 
 } // namespace
 
-int RunCheck(const QStringList &arguments) {
+int RunCheck(const QStringList &arguments)
+{
     QStringList files = arguments;
     const bool download = files.removeAll(QStringLiteral("--download")) > 0;
-    if (files.size() != 1) return UsageError(QStringLiteral("check takes one package file"));
+    if (files.size() != 1)
+        return UsageError(QStringLiteral("check takes one package file"));
     const QString path = files.first();
 
     Report report;
@@ -210,21 +239,25 @@ int RunCheck(const QStringList &arguments) {
     try {
         load = LoadPackage(path);
     } catch (const Failure &failure) {
-        report.Fail(QStringLiteral("package"), QStringLiteral("the installer fails with %1: %2").arg(failure.Kind(), failure.Message()));
+        report.Fail(QStringLiteral("package"),
+                    QStringLiteral("the installer fails with %1: %2").arg(failure.Kind(), failure.Message()));
         return 1;
     }
     if (load.Outcome != PackageOutcome::Loaded) {
-        report.Fail(QStringLiteral("package"), QStringLiteral("the installer shows \"%1\" and ends")
-                                                   .arg(PackageNotice(load.Outcome, path)));
+        report.Fail(
+            QStringLiteral("package"),
+            QStringLiteral("the installer shows \"%1\" and ends").arg(PackageNotice(load.Outcome, path)));
         return 1;
     }
     const PackageSettings &settings = load.Settings;
-    report.Ok(QStringLiteral("package"), QStringLiteral("%1: package id %2, setup program %3")
-                                            .arg(path, Visible(settings.PackageId), Visible(settings.LauncherName)));
+    report.Ok(QStringLiteral("package"),
+              QStringLiteral("%1: package id %2, setup program %3")
+                  .arg(path, Visible(settings.PackageId), Visible(settings.LauncherName)));
 
     CheckBanner(report, settings.BannerAddress);
     CheckNotice(report, settings.NoticeAddress);
-    for (const VersionEntry &entry : CheckVersionList(report, settings)) CheckVersion(report, settings, entry, download);
+    for (const VersionEntry &entry : CheckVersionList(report, settings))
+        CheckVersion(report, settings, entry, download);
 
     if (report.failures == 0)
         Print(stdout, QStringLiteral("all checks passed\n"));

@@ -18,8 +18,8 @@ struct SettingOption {
 };
 
 const SettingOption settingOptions[] = {
-    {"pid", PackageIdField},     {"launcher", LauncherNameField}, {"banner", -1},
-    {"ad", -1},                  {"notice", -1},                  {"versions", VersionListAddressField},
+    {"pid", PackageIdField}, {"launcher", LauncherNameField},       {"banner", -1}, {"ad", -1},
+    {"notice", -1},          {"versions", VersionListAddressField},
 };
 
 // The reason a value cannot be stored so that the installer reads it back unchanged, or empty.
@@ -36,7 +36,8 @@ QString ValueProblem(const QString &option, const QString &value, bool isAddress
 
 int FileError(const char *action, const QString &path, const QString &reason)
 {
-    Print(stderr, QStringLiteral("packtool: cannot %1 \"%2\": %3\n").arg(QLatin1String(action), path, reason));
+    Print(stderr,
+          QStringLiteral("packtool: cannot %1 \"%2\": %3\n").arg(QLatin1String(action), path, reason));
     return 1;
 }
 
@@ -84,7 +85,8 @@ int RunWrite(const QStringList &arguments)
     if (!parser.parse(QStringList{QStringLiteral("packtool write")} + arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
-        return UsageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return UsageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     QStringList fields(FieldCount);
     QStringList addresses;

@@ -32,15 +32,13 @@ while [ $# -gt 0 ]; do
 done
 
 if $build; then
+    echo "== installing what the build and the demo need"
+    "$root/scripts/install-deps.sh"
     echo "== building the installer and packtool in build/"
-    if [ -x "$root/scripts/build.sh" ]; then
-        "$root/scripts/build.sh"
-    else
-        generator=()
-        command -v ninja >/dev/null && [ ! -f "$root/build/Makefile" ] && generator=(-G Ninja)
-        cmake -S "$root" -B "$root/build" "${generator[@]}" >/dev/null
-        cmake --build "$root/build" -j "$(nproc)" --target installer packtool
-    fi
+    generator=()
+    [ -f "$root/build/Makefile" ] || generator=(-G Ninja)
+    cmake -S "$root" -B "$root/build" "${generator[@]}" >/dev/null
+    cmake --build "$root/build" -j "$(nproc)" --target installer packtool
 fi
 
 work=$(mktemp -d /tmp/installer-demo.XXXXXX)

@@ -72,7 +72,8 @@ TEntryTarget ResolveEntryTarget(const QString &Destination, const QString &Name,
     Unified.replace(u'\\', u'/');
     Target.IsFolder = Unified.endsWith(u'/') ||
                       (Unified.isEmpty() && (Destination.endsWith(u'/') || Destination.endsWith(u'\\')));
-    for (const QString &Level : Unified.split(u'/', Qt::SkipEmptyParts)) {
+    const QStringList Segments = Unified.split(u'/', Qt::SkipEmptyParts);
+    for (const QString &Level : Segments) {
         if (Level == u"..") {
             if (Target.Levels.isEmpty())
                 throw Illegal();
@@ -83,7 +84,9 @@ TEntryTarget ResolveEntryTarget(const QString &Destination, const QString &Name,
     }
     if (!CreateSubdirs && !Target.Levels.isEmpty())
         Target.Levels = QStringList{Target.Levels.last()};
-    if (!Target.IsFolder && !Target.Levels.isEmpty())
+    // A name ending in "." or ".." ends at a folder, which no file can replace.
+    const bool EndsAtFolder = !Segments.isEmpty() && (Segments.last() == u"." || Segments.last() == u"..");
+    if (!Target.IsFolder && !EndsAtFolder && !Target.Levels.isEmpty())
         Target.FileName = Target.Levels.takeLast();
     return Target;
 }

@@ -18,7 +18,7 @@ void CheckCodePage(int CodePage);
 struct TEntryTarget {
     QStringList Levels; // folder levels below the destination, outermost first
     QString FileName;   // the file in the innermost level; empty for a folder entry and
-                        // for a file that would be the destination folder itself
+                        // for a file whose name ends at a folder (empty, "." or "..")
     bool IsFolder = false;
 };
 

@@ -112,16 +112,10 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
         throw Refused(ENAMETOOLONG);
     // Non-blocking so that a pipe already standing at the path fails instead of hanging.
     constexpr int Flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int Handle;
-    if (Target.FileName.isEmpty()) {
-        // A name that resolves to the destination itself: it is a folder, so this fails.
-        OpenRoot();
-        Handle = open(QFile::encodeName(FPath).constData(), Flags, 0666);
-    } else {
-        const int Folder = OpenLevels(Target.Levels);
-        Handle =
-            Folder < 0 ? -1 : openat(Folder, QFile::encodeName(Target.FileName).constData(), Flags, 0666);
-    }
+    // Without a file name the path is the innermost folder itself, so creating fails.
+    const QByteArray Name = Target.FileName.isEmpty() ? QByteArray(".") : QFile::encodeName(Target.FileName);
+    const int Folder = OpenLevels(Target.Levels);
+    const int Handle = Folder < 0 ? -1 : openat(Folder, Name.constData(), Flags, 0666);
     if (Handle < 0)
         throw Refused(errno);
     return std::make_unique<TOutputFile>(Handle);

@@ -225,6 +225,21 @@ TEST_F(ExtractionTest, EmptyNameWithTrailingSeparatorIsAFolderEntry)
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}}));
 }
 
+// A file entry whose name ends in "." or ".." names a folder: the folder is there (or made)
+// and no file is made in its place.
+TEST_F(ExtractionTest, FileNameEndingAtAFolderFailsToCreate)
+{
+    const QList<std::pair<QByteArray, QString>> Cases{
+        {"x/.", "/x"}, {"a/b/..", "/a"}, {"c\\d\\.\\..", "/c"}, {"a/..", ""}};
+    for (const auto &[Name, Folder] : Cases) {
+        const QString Path = Destination() + Folder;
+        EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored(Name, "data")})),
+                  QString("Cannot create file \"%1\". Is a directory").arg(Path))
+            << Name.constData();
+        EXPECT_TRUE(QFileInfo(Path).isDir()) << Name.constData();
+    }
+}
+
 TEST_F(ExtractionTest, FileWhereAFolderIsNeededFailsToCreate)
 {
     const QByteArray Zip =

@@ -115,6 +115,11 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     // Without a file name the path is the innermost folder itself, so creating fails.
     const QByteArray Name = Target.FileName.isEmpty() ? QByteArray(".") : QFile::encodeName(Target.FileName);
     const int Folder = OpenLevels(Target.Levels);
+    // A file without write permission is read-only for every user, the superuser included.
+    struct stat Status;
+    if (Folder >= 0 && fstatat(Folder, Name.constData(), &Status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(Status.st_mode) && (Status.st_mode & 0222) == 0)
+        throw Refused(EACCES);
     const int Handle = Folder < 0 ? -1 : openat(Folder, Name.constData(), Flags, 0666);
     if (Handle < 0)
         throw Refused(errno);

@@ -42,7 +42,10 @@ void ByteSink::SetSize(qint64 size)
 
 void ByteSink::Write(QByteArrayView bytes)
 {
-    if (device_.write(bytes.data(), bytes.size()) != bytes.size())
+    // A file keeps small writes in its own buffer and would only fail on a later flush,
+    // after the transfer had been reported done; each piece goes to disk now.
+    auto *file = qobject_cast<QFileDevice *>(&device_);
+    if (device_.write(bytes.data(), bytes.size()) != bytes.size() || (file && !file->flush()))
         throw Failure(QStringLiteral("EWriteError"),
                       QStringLiteral("Stream write error: ") + device_.errorString());
 }

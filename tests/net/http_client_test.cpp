@@ -456,6 +456,22 @@ TEST(HttpClient, GrowsAFileSinkToTheAnnouncedLength)
     EXPECT_EQ(file.pos(), 600);
 }
 
+TEST(HttpClient, FailsWhenTheFileCannotTakeTheBody)
+{
+    // /dev/full takes writes into the file's buffer and refuses them on the way to disk.
+    ScriptedServer server({Once("HTTP/1.1 200 OK\r\n\r\nabc")});
+    QFile full("/dev/full");
+    ASSERT_TRUE(full.open(QIODevice::WriteOnly));
+    ByteSink sink(full);
+    HttpClient client;
+    try {
+        client.Get(server.Url("/"), sink);
+        ADD_FAILURE() << "Get succeeded";
+    } catch (const Failure &failure) {
+        EXPECT_EQ(failure.Kind(), u"EWriteError"_qs);
+    }
+}
+
 TEST(HttpClient, RefusesABodyBeyondWhatTheSinkCanAddress)
 {
     ScriptedServer server({Once("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775800\r\n\r\nabc")});

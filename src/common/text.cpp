@@ -38,8 +38,12 @@ QString FoldAsciiCase(const QString &text)
 
 QString DecodeGbk(QByteArrayView bytes)
 {
+    // The decoder holds back a lead byte that ends the input, waiting for its trail byte; an
+    // appended space completes it as an invalid pair, replaced like any other, and is dropped.
     QStringDecoder decoder("GBK");
-    return decoder.decode(bytes);
+    QString text = decoder.decode(bytes.toByteArray() + ' ');
+    text.chop(1);
+    return text;
 }
 
 QByteArray EncodeGbk(const QString &text)

@@ -64,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"the same bytes with the flag", Named(NiHaoGbk, 0x0800), 936, Mapping, {}},
         NameCase{"UTF-8 with the flag", Named(ShijieUtf8, 0x0800), 936, std::nullopt, Shijie},
         NameCase{"undecodable GBK is replaced", Named("\x81\x20z"), 936, std::nullopt, QString(QChar(0xFFFD)) + " z"},
+        NameCase{"a lead byte ending the name is replaced", Named("z\xC4"), 936, std::nullopt, "z" + QString(QChar(0xFFFD))},
         NameCase{"UTF-8 code page without the flag", Named(ShijieUtf8), 65001, std::nullopt, Shijie},
         NameCase{"Unicode Path field with matching CRC wins", Named(NiHaoGbk, 0, UnicodePathField(NiHaoGbk, ShijieUtf8)), 936, std::nullopt, Shijie},
         NameCase{"Unicode Path field after another extra block", Named("n.txt", 0, Padding + UnicodePathField("n.txt", ShijieUtf8)), 936, std::nullopt, Shijie},

@@ -245,7 +245,8 @@ ConnectionTarget TargetOf(const Address &address)
     ConnectionTarget target;
     target.host = address.host;
     bool ok = false;
-    const uint port = TrimControls(address.port).toUInt(&ok, 10);
+    // A 32-bit signed number cut to its low 16 bits; anything else is the default.
+    const int port = TrimControls(address.port).toInt(&ok, 10);
     target.port = ok ? static_cast<quint16>(port) : 80;
     target.tls = IsScheme(address.scheme, u"https");
     target.ipv6 = address.ipv6;

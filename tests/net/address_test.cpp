@@ -90,6 +90,9 @@ TEST(MergeAddress, ResolvesRedirectTargets)
         {{u"http://[::1]:81/a/x", u"y"}, "/a/y", "[::1]:81", 81, false},
         {{u"ftp://h:21/f"}, "/f", "h:21", 21, false},
         {{u"http://h:junk/f"}, "/f", "h:junk", 80, false},
+        {{u"http://h:70000/f"}, "/f", "h:70000", 4464, false},
+        {{u"http://h:-1/f"}, "/f", "h:-1", 65535, false},
+        {{u"http://h:3000000000/f"}, "/f", "h:3000000000", 80, false},
     };
     for (const ChainCase &c : cases) {
         SCOPED_TRACE(QString::fromUtf16(*(c.chain.end() - 1)).toStdString());

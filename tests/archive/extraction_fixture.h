@@ -32,3 +32,16 @@ inline void PrintTo(const QString &Text, std::ostream *Out)
 {
     *Out << '"' << Text.toStdString() << '"';
 }
+
+namespace {
+// A table case prints as what it checks, so that its test is named after that.
+template <typename Case>
+requires requires(const Case &Value)
+{
+    Value.What;
+}
+void PrintTo(const Case &Value, std::ostream *Out)
+{
+    *Out << Value.What;
+}
+} // namespace

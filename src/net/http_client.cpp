@@ -76,9 +76,11 @@ void HttpClient::RunHops(const QString &address, ByteSink &sink)
             requestAddress = location;
             continue;
         }
-        ReadBodyAside(BodyUse::Discard);
-        if (redirect && HandleRedirects)
+        if (redirect && HandleRedirects) {
+            ReadBodyAside(BodyUse::DiscardRedirect);
             throw TransferError(QStringLiteral("Too many redirects."), status);
+        }
+        ReadBodyAside(BodyUse::Discard);
         throw TransferError(reply_.statusLine, status);
     }
 }

@@ -354,6 +354,15 @@ TEST(HttpClient, StopsAtTheRedirectMaximum)
         EXPECT_EQ(fetched.statusCode, 302);
         EXPECT_EQ(server.Requests().size(), static_cast<size_t>(maximum));
     }
+
+    // The last redirect's body is discarded like those of the redirects followed before it.
+    ScriptedServer server({Once("HTTP/1.1 302 Found\r\nLocation: /b\r\n\r\njunk")});
+    HttpClient client;
+    client.HandleRedirects = true;
+    client.RedirectMaximum = 1;
+    const Fetched fetched = Fetch(client, server.Url("/a"));
+    EXPECT_EQ(fetched.error, u"Too many redirects."_qs);
+    EXPECT_EQ(fetched.events, QStringList({"begin 0", "end"}));
 }
 
 TEST(HttpClient, CarriesCookiesAcrossRedirectHops)

@@ -24,6 +24,8 @@ QFrame *MakePanel(QWidget *parent, const QRect &placement)
 QLabel *MakeLabel(QWidget *parent, const QRect &placement, const QString &text, Qt::Alignment alignment)
 {
     auto *label = new QLabel(text, parent);
+    // label1 shows the service's notice as it stands, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(placement);
     label->setAlignment(alignment | Qt::AlignVCenter);
     return label;

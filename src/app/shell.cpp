@@ -15,6 +15,8 @@ void ShowMessageBox(const MessageBox &box)
     QWidget *owner = box.topLevel ? nullptr : QApplication::activeWindow();
     QMessageBox dialog(box.errorIcon ? QMessageBox::Critical : QMessageBox::NoIcon, box.title, box.text,
                        QMessageBox::Ok, owner);
+    // Texts from services and paths are shown as they stand, never read as markup.
+    dialog.setTextFormat(Qt::PlainText);
     dialog.exec();
 }
 

@@ -83,6 +83,9 @@ TEST_F(LayoutTest, InitialContents)
     EXPECT_EQ(form->bfb->text(), "0.00%");
     EXPECT_TRUE(form->label1->alignment().testFlag(Qt::AlignHCenter));
     EXPECT_TRUE(form->bfb->alignment().testFlag(Qt::AlignHCenter));
+    // label1 later shows the service's notice: as it stands, never as markup.
+    for (const QLabel *label : {form->Label3, form->label1, form->bfb})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
     EXPECT_EQ(form->ComboBox1->count(), 0);
     EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
     EXPECT_FALSE(form->ComboBox1->isEditable());

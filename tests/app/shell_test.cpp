@@ -3,8 +3,10 @@
 #include "shell.h"
 #include "window_fixture.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -103,6 +105,28 @@ TEST_F(NoticeTest, TitledWithTheApplicationTitleWithoutIcon)
     EXPECT_EQ(boxes[0].text, QStringLiteral("请先选择要安装的软件版本"));
     EXPECT_FALSE(boxes[0].errorIcon);
     EXPECT_FALSE(boxes[0].topLevel);
+}
+
+// The real box, answered by its OK button: a service's reply or a path that looks like markup
+// is shown as it stands.
+TEST_F(NoticeTest, RealBoxShowsTheTextAsItStands)
+{
+    SetMessagePresenter({});
+    const QString reply = QStringLiteral("<b>error</b>: 版本 &lt;2&gt; 已下架");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, qApp, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
+                shown = box->text();
+                format = box->textFormat();
+                box->accept();
+            }
+        }
+    });
+    ShowNotice(reply);
+    EXPECT_EQ(shown, reply);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 TEST_F(NoticeTest, RefusedOutsideTheUserInterfaceThread)

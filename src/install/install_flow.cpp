@@ -119,8 +119,7 @@ void InstallRun::Run()
     if (!Pump())
         return;
 
-    // A launcher named with "\" lies in a folder of the archive, as the archive's own names do.
-    const QString setupPath = unpackFolder + u'/' + QString(form_.Settings.LauncherName).replace(u'\\', u'/');
+    const QString setupPath = SetupProgramPath(unpackFolder, form_.Settings.LauncherName);
     if (!QFileInfo(setupPath).isFile()) {
         FailAndQuit(SetupMissing);
         return;

@@ -79,3 +79,8 @@ QString BaseNameOf(const QString &fileName)
     }
     return fileName;
 }
+
+QString SetupProgramPath(const QString &unpackFolder, const QString &launcherName)
+{
+    return unpackFolder + u'/' + QString(launcherName).replace(u'\\', u'/');
+}

@@ -15,3 +15,7 @@ QString FileNameOf(const QString &path);
 // The file name without its extension: the text before its last "." when that comes after
 // every separator; the whole name otherwise. ".zip" gives "".
 QString BaseNameOf(const QString &fileName);
+
+// Where the setup program lies in the unpacked folder. A name with "\" lies in a folder of the
+// archive, as the archive's own names do.
+QString SetupProgramPath(const QString &unpackFolder, const QString &launcherName);

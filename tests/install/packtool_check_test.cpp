@@ -102,13 +102,43 @@ TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse)
     EXPECT_TRUE(output.contains(QStringLiteral("6 check(s) failed")));
 }
 
-TEST_F(PackToolCheck, DownloadFindsAnArchiveWithoutItsSetupProgram)
+struct SetupProgramCase {
+    const char *name;
+    const char16_t *launcher;
+    const char *entry; // where the archive holds the setup program
+    int status;
+};
+
+void PrintTo(const SetupProgramCase &c, std::ostream *os)
 {
-    ServeGoodProduct(StoredZip({{"tools/setup.sh", "#!/bin/sh\n", 0755}}));
-    EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
-    ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
-    EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("holds no \"setup.sh\" at its top level")));
+    *os << c.name;
 }
+
+class PackToolCheckSetupProgram : public PackToolCheck,
+                                  public testing::WithParamInterface<SetupProgramCase> {};
+
+// The setup program is looked for where the installer looks for it.
+TEST_P(PackToolCheckSetupProgram, IsFoundWhereTheInstallerFindsIt)
+{
+    const SetupProgramCase &c = GetParam();
+    const QString base = server.Base();
+    const QString launcher = QString::fromUtf16(c.launcher);
+    WritePackage(folder.path(), {QStringLiteral("demo"), launcher,
+                                 base + "/banner," + base + "/ad," + base + "/notice", base + "/versions"});
+    ServeGoodProduct(StoredZip({{c.entry, "#!/bin/sh\n", 0755}}));
+    EXPECT_EQ(Check({QStringLiteral("--download")}), c.status) << output.toStdString();
+    if (c.status == 0)
+        return;
+    ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
+    EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("holds no \"%1\"").arg(launcher)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PackToolCheckSetupProgram,
+    testing::Values(SetupProgramCase{"inAFolderOfTheArchive", u"setup.sh", "tools/setup.sh", 1},
+                    SetupProgramCase{"namedWithABackslash", u"bin\\setup.sh", "bin/setup.sh", 0},
+                    SetupProgramCase{"backslashNameMissing", u"bin\\setup.sh", "setup.sh", 1}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(PackToolCheck, DownloadReportsAnArchiveThatCannotBeUnpacked)
 {

@@ -175,11 +175,10 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
         return report.Fail(topic, QStringLiteral("%1 downloaded, but unpacking fails: %2")
                                       .arg(ReadableSize(size), failure.Message()));
     }
-    const QFileInfo setup(unpackFolder + u'/' + launcherName);
+    const QFileInfo setup(SetupProgramPath(unpackFolder, launcherName));
     if (!setup.isFile()) {
-        return report.Fail(
-            topic, QStringLiteral("%1 downloaded and unpacked, but it holds no \"%2\" at its top level")
-                       .arg(ReadableSize(size), launcherName));
+        return report.Fail(topic, QStringLiteral("%1 downloaded and unpacked, but it holds no \"%2\"")
+                                      .arg(ReadableSize(size), launcherName));
     }
     report.Ok(topic,
               QStringLiteral("%1 downloaded and unpacked; \"%2\" %3")

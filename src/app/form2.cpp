@@ -50,6 +50,8 @@ TForm2::TForm2()
     Button1 = new QPushButton(QStringLiteral("点击现在安装"), Panel3);
     Button1->setGeometry(717, 48, 129, 33);
     Button1->setCursor(Qt::PointingHandCursor);
+    // Pressed by Return and Enter as well as Space once it has the focus, as desktop buttons are.
+    Button1->setAutoDefault(true);
     ComboBox1 = new QComboBox(Panel3);
     ComboBox1->setGeometry(133, 56, 153, 22);
     // A child of ComboBox1 at (-64, 4) would be clipped away; the same place in Panel3.

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -112,6 +113,24 @@ TEST_F(LayoutTest, FocusGoesToTheButtonThenTheVersionList)
     }
     const QList<QWidget *> expected{form->Button1, form->ComboBox1};
     EXPECT_EQ(chain, expected);
+}
+
+// A focused push button is pressed from the keyboard as a desktop user expects: by Space, Return
+// or Enter. With no version chosen, the press asks for one.
+TEST_F(LayoutTest, FocusedButtonIsPressedFromTheKeyboard)
+{
+    form->show();
+    for (const int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        SCOPED_TRACE(key);
+        boxes.clear();
+        form->Button1->setFocus();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->Button1, &press);
+        QCoreApplication::sendEvent(form->Button1, &release);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, QStringLiteral("请先选择要安装的软件版本"));
+    }
 }
 
 TEST_F(LayoutTest, BannerPictureIsStretchedOverTheWholeControl)

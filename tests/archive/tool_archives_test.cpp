@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -61,21 +62,23 @@ const QDateTime Stamp = QDateTime::fromSecsSinceEpoch(1600000000);
 
 TEST_F(ToolArchives, InfoZipAnd7ZipArchivesExtractTheTreeWithModesAndTimes)
 {
-    const QList<std::pair<QString, QStringList>> Cases{
-        {"infozip.zip", Everything},
-        {"infozip_stored.zip", Everything},
-        {"infozip_nodirs.zip", NoEmptyFolder},
-        {"infozip_streamed.zip", NoEmptyFolder},
-        {"7z.zip", Everything + QStringList{QString::fromUtf8("世界.txt")}},
-        {"7z_stored.zip", Everything},
+    // p7zip writes DOS times in standard time also when daylight saving time is in force.
+    constexpr qint64 SevenZipSkew = 3600;
+    const QList<std::tuple<QString, QStringList, qint64>> Cases{
+        {"infozip.zip", Everything, 0},
+        {"infozip_stored.zip", Everything, 0},
+        {"infozip_nodirs.zip", NoEmptyFolder, 0},
+        {"infozip_streamed.zip", NoEmptyFolder, 0},
+        {"7z.zip", Everything + QStringList{QString::fromUtf8("世界.txt")}, SevenZipSkew},
+        {"7z_stored.zip", Everything, SevenZipSkew},
     };
-    for (const auto &[Archive, TopLevels] : Cases) {
+    for (const auto &[Archive, TopLevels, Skew] : Cases) {
         QTemporaryDir Fresh;
         Out.swap(Fresh);
         EXPECT_EQ(ExtractTool(Archive), SourceTree(TopLevels)) << Archive.toStdString();
         EXPECT_EQ(ModeOf(Extracted("run.sh").filePath()), 0750u) << Archive.toStdString();
         EXPECT_EQ(ModeOf(Extracted("a/readme.txt").filePath()), 0600u) << Archive.toStdString();
-        EXPECT_EQ(Extracted("a/b/c.txt").lastModified(), Stamp) << Archive.toStdString();
+        EXPECT_LE(qAbs(Extracted("a/b/c.txt").lastModified().secsTo(Stamp)), Skew) << Archive.toStdString();
     }
 }
 

@@ -12,5 +12,12 @@ QDateTime DosDateTimeToLocal(quint32 DosDateTime)
     const int Second = (Time & 0x1F) * 2;
     if (!QDate::isValid(Year, Month, Day) || !QTime::isValid(Hour, Minute, Second))
         return {};
-    return QDateTime(QDate(Year, Month, Day), QTime(Hour, Minute, Second), Qt::LocalTime);
+    const QDate DayOf(Year, Month, Day);
+    const QTime TimeOf(Hour, Minute, Second);
+    const QDateTime Local(DayOf, TimeOf, Qt::LocalTime);
+    if (Local.isValid())
+        return Local;
+    // A time skipped by a change to daylight saving time: read with the offset of the day before.
+    const int Offset = QDateTime(DayOf.addDays(-1), TimeOf, Qt::LocalTime).offsetFromUtc();
+    return QDateTime(DayOf, TimeOf, Qt::UTC).addSecs(-Offset);
 }

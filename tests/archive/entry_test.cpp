@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <ctime>
 #include <sys/stat.h>
 
 namespace {
@@ -325,6 +326,26 @@ INSTANTIATE_TEST_SUITE_P(
         StampCase{"seconds field 31", 0x0014, 0, (LeapDayDos & ~0x1Fu) | 31u, 0, {}},
         StampCase{"February 30th", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 16)) | (30u << 16), 0, {}},
         StampCase{"hour 24", 0x0014, 0, (LeapDayDos & ~(0x1Fu << 11)) | (24u << 11), 0, {}}));
+
+// A wall-clock time that the change to daylight saving time skips still stamps the file, read
+// with the offset in force before the change.
+TEST_F(ExtractionTest, TimeSkippedByDaylightSavingTimeIsStillSet)
+{
+    const QByteArray Zone = qgetenv("TZ");
+    qputenv("TZ", "America/New_York");
+    tzset();
+    CraftedEntry Entry = CraftedEntry::Stored("f.txt", "data");
+    Entry.DosDateTime = (40u << 25) | (3u << 21) | (8u << 16) | (2u << 11) | (30u << 5); // 2020-03-08 02:30
+    const std::optional<QString> Failure = Extract(BuildZip({Entry}));
+    const qint64 Modified = QFileInfo(Destination() + "/f.txt").lastModified().toSecsSinceEpoch();
+    if (Zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", Zone);
+    tzset();
+    EXPECT_EQ(Failure, std::nullopt);
+    EXPECT_EQ(Modified, 1583652600); // 07:30 UTC
+}
 
 // Read-only holds for every user, the superuser included.
 TEST_F(ExtractionTest, ReadOnlyFileBlocksTheNextExtraction)

@@ -130,6 +130,23 @@ QString PercentEncode(const QString &text)
     return out;
 }
 
+bool IsAsciiLetter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// RFC 3986: a letter, then letters, digits, "+", "-" and ".".
+bool IsSchemeName(QStringView text)
+{
+    if (text.isEmpty() || !IsAsciiLetter(text[0]))
+        return false;
+    for (QChar c : text) {
+        if (!IsAsciiLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Address ParseAddress(const QString &text)
@@ -138,7 +155,9 @@ Address ParseAddress(const QString &text)
     const QString normalised = NormaliseBackslashes(text);
     QString rest = normalised;
     const qsizetype schemeEnd = normalised.indexOf(QStringLiteral("://"));
-    const bool absolute = schemeEnd >= 0;
+    // Only a scheme name may stand before "://"; a "://" later on, as in a relative redirect
+    // target "/go?u=http://x/", belongs to the path or query of a relative address.
+    const bool absolute = schemeEnd >= 0 && IsSchemeName(QStringView(normalised).left(schemeEnd));
     if (absolute) {
         parts.scheme = normalised.left(schemeEnd);
         rest = normalised.mid(schemeEnd + 3);

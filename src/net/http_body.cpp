@@ -30,7 +30,7 @@ qint64 ChunkSize(const QByteArray &line)
     if (digits.isEmpty())
         return 0;
     for (QChar c : digits) {
-        if (!isxdigit(c.toLatin1()) || c.unicode() >= 0x80)
+        if (c.unicode() >= 0x80 || !isxdigit(c.toLatin1()))
             return 0;
     }
     bool ok = false;

@@ -29,6 +29,9 @@ TEST(ParseAddress, SplitsIntoParts)
         {u"../c.zip", {"", "", "", "", "", "../", "c.zip", "", "", false}},
         {u"c.zip", {"", "", "", "", "", "", "c.zip", "", "", false}},
         {u"/x/../c.zip", {"", "", "", "", "", "/x/../", "c.zip", "", "", false}},
+        {u"/go?u=http://x/y", {"", "", "", "", "", "/", "go", "u=http://x/y", "", false}},
+        {u"a/b://c", {"", "", "", "", "", "a/b://", "c", "", "", false}},
+        {u"svn+ssh://h/r", {"svn+ssh", "", "", "h", "", "/", "r", "", "", false}},
     };
     for (const ParseCase &c : cases) {
         const Address got = ParseAddress(QString::fromUtf16(c.text));

@@ -99,6 +99,13 @@ INSTANTIATE_TEST_SUITE_P(Names, IllegalNameTable,
                                            "a/../../evil.txt", "a/b/../../../evil.txt", "./../evil.txt",
                                            "../", ".."));
 
+TEST_F(ExtractionTest, UnicodePathNameThatClimbsOutIsRefused)
+{
+    EXPECT_EQ(Extract(BuildZip({Named("ok.txt", 0, UnicodePathField("ok.txt", "../evil.txt"))})),
+              "Illegal path in archive: \"../evil.txt\"");
+    EXPECT_EQ(ReadTree(Outside()).keys(), QStringList{"archive.zip"});
+}
+
 TEST_F(ExtractionTest, DotDotThatStaysInsideIsAccepted)
 {
     EXPECT_EQ(Extract(BuildZip(

@@ -1,5 +1,6 @@
 #include "service_replies.h"
 
+#include "path_rules.h"
 #include "text.h"
 
 #include <QUrl>
@@ -48,6 +49,10 @@ LookupVerdict JudgeLookupReply(const QString &reply)
     if (FoldAsciiCase(text).contains(QStringLiteral("error")))
         return {LookupVerdict::ServiceError, text};
     if (FoldAsciiCase(text.left(7)) != QStringLiteral("http://"))
+        return {LookupVerdict::Refused, text};
+    // A quoted last segment may hold "/", as in "../../x.zip": the archive would then be
+    // written, and deleted, outside the download folder.
+    if (LastPathSegment(text).contains(u'/'))
         return {LookupVerdict::Refused, text};
     return {LookupVerdict::Accepted, text};
 }

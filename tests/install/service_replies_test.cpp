@@ -114,15 +114,17 @@ TEST_P(LookupReplies, AreJudgedAsTheFlowNeeds)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LookupReplies,
-    testing::Values(LookupCase{u"http://h/a.zip", LookupVerdict::Accepted, u"http://h/a.zip"},
-                    LookupCase{u" \r\nHTTP://H/A.zip \n", LookupVerdict::Accepted, u"HTTP://H/A.zip"},
-                    LookupCase{u"http://h/errors/a.zip", LookupVerdict::ServiceError,
-                               u"http://h/errors/a.zip"},
-                    LookupCase{u"ERROR: 版本已下架", LookupVerdict::ServiceError, u"ERROR: 版本已下架"},
-                    LookupCase{u"eRRor", LookupVerdict::ServiceError, u"eRRor"},
-                    LookupCase{u"https://h/a.zip", LookupVerdict::Refused, u"https://h/a.zip"},
-                    LookupCase{u"ftp://h/a.zip", LookupVerdict::Refused, u"ftp://h/a.zip"},
-                    LookupCase{u"http:/", LookupVerdict::Refused, u"http:/"},
-                    LookupCase{u"", LookupVerdict::Refused, u""}));
+    testing::Values(
+        LookupCase{u"http://h/a.zip", LookupVerdict::Accepted, u"http://h/a.zip"},
+        LookupCase{u" \r\nHTTP://H/A.zip \n", LookupVerdict::Accepted, u"HTTP://H/A.zip"},
+        LookupCase{u"http://h/errors/a.zip", LookupVerdict::ServiceError, u"http://h/errors/a.zip"},
+        LookupCase{u"ERROR: 版本已下架", LookupVerdict::ServiceError, u"ERROR: 版本已下架"},
+        LookupCase{u"eRRor", LookupVerdict::ServiceError, u"eRRor"},
+        LookupCase{u"https://h/a.zip", LookupVerdict::Refused, u"https://h/a.zip"},
+        LookupCase{u"ftp://h/a.zip", LookupVerdict::Refused, u"ftp://h/a.zip"},
+        LookupCase{u"http:/", LookupVerdict::Refused, u"http:/"},
+        LookupCase{u"http://h/\"../../x.zip\"", LookupVerdict::Refused, u"http://h/\"../../x.zip\""},
+        LookupCase{u"http://h/\"a b.zip\"", LookupVerdict::Accepted, u"http://h/\"a b.zip\""},
+        LookupCase{u"", LookupVerdict::Refused, u""}));
 
 } // namespace

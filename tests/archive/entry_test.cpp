@@ -9,7 +9,9 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <csignal>
 #include <ctime>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -183,6 +185,24 @@ TEST_F(ExtractionTest, StoredEntryCutShortKeepsItsCompleteBlocks)
                                 WithSize(CraftedEntry::Stored("cut.bin", Big), 2 << 20)})),
               "Stream read error");
     EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}, {"cut.bin", Big.left(1 << 20)}}));
+}
+
+// A file size limit stands in for a full disk: the write that falls short fails the entry.
+TEST_F(ExtractionTest, ShortWriteFailsAndKeepsWhatWasWritten)
+{
+    WriteArchive(
+        BuildZip({CraftedEntry::Stored("first.txt", "one"), CraftedEntry::Deflated("big.bin", Big)}));
+    constexpr rlim_t Limit = (1 << 20) + 1000;
+    rlimit Saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
+    const rlimit Limited{Limit, Saved.rlim_max};
+    const sighandler_t Handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
+    const std::optional<QString> Failure = Extract();
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    signal(SIGXFSZ, Handler);
+    EXPECT_EQ(Failure, "Stream write error");
+    EXPECT_EQ(Extracted(), (FileTree{{"first.txt", "one"}, {"big.bin", Big.left(Limit)}}));
 }
 
 TEST_F(ExtractionTest, LaterDuplicateReplacesTheEarlierFile)

@@ -27,7 +27,10 @@ void TOutputFile::SetModifiedTime(const QDateTime &Time)
 
 void TOutputFile::SetUnixMode(uint Mode)
 {
-    fchmod(FFile.handle(), Mode & 0777);
+    // The owner keeps the right to write, so that the same archive can be unpacked again over
+    // a leftover folder, as an install run a second time does; only the DOS read-only
+    // attribute makes a file that refuses to be replaced.
+    fchmod(FFile.handle(), (Mode & 0777) | S_IWUSR);
 }
 
 void TOutputFile::ClearWriteBits()

@@ -338,6 +338,8 @@ INSTANTIATE_TEST_SUITE_P(
         StampCase{"DOS read-only and archive", 0x0014, 0x21, LeapDayDos, 0444, LeapDay},
         StampCase{"DOS archive bit only", 0x0014, 0x20, LeapDayDos, 0, LeapDay},
         StampCase{"Unix mode 0750", 0x0314, 0100750u << 16, LeapDayDos, 0750, LeapDay},
+        StampCase{"Unix read-only mode keeps the owner's write bit", 0x0314, 0100555u << 16, LeapDayDos, 0755,
+                  LeapDay},
         StampCase{"Unix without mode bits", 0x0314, 0x01, LeapDayDos, 0, LeapDay},
         StampCase{"Unix symbolic link becomes a plain file", 0x0314, 0120777u << 16, LeapDayDos, 0, LeapDay},
         StampCase{"other host leaves the attributes", 0x0B14, 0x01, LeapDayDos, 0, LeapDay},
@@ -376,6 +378,16 @@ TEST_F(ExtractionTest, ReadOnlyFileBlocksTheNextExtraction)
     EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("ro.txt", "other")})),
               QString("Cannot create file \"%1/ro.txt\". Permission denied").arg(Destination()));
     EXPECT_EQ(Extracted(), (FileTree{{"ro.txt", "data"}}));
+}
+
+TEST_F(ExtractionTest, UnixReadOnlyFileIsReplacedByTheNextExtraction)
+{
+    CraftedEntry Entry = CraftedEntry::Stored("setup.sh", "data");
+    Entry.MadeBy = 0x0314;
+    Entry.ExternalAttributes = 0100555u << 16;
+    EXPECT_EQ(Extract(BuildZip({Entry})), std::nullopt);
+    EXPECT_EQ(Extract(BuildZip({CraftedEntry::Stored("setup.sh", "more")})), std::nullopt);
+    EXPECT_EQ(Extracted(), (FileTree{{"setup.sh", "more"}}));
 }
 
 } // namespace

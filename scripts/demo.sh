@@ -96,7 +96,7 @@ fi
 echo "== running the installer on Xvfb, driven by xdotool (version $version: $archive)"
 unset QT_QPA_PLATFORM
 status=0
-timeout 150 xvfb-run -a -s "-screen 0 1280x800x24" \
+timeout 150 xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
     "$root/tests/install/drive_installer.sh" "$app" "$shots" "$version" "$unpack" "$archive" || status=$?
 echo "   screenshots: $shots/opened.png, $shots/installing.png, $shots/finished.png"
 echo "   program folder: $app"

@@ -55,7 +55,7 @@ mkdir -p "$work/program"
 
 run_window() {
     if [ -n "${DISPLAY:-}" ]; then "$bench" "$work/program" 2>>"$work/window.log"
-    else xvfb-run -a -s "-screen 0 1280x800x24" "$bench" "$work/program" 2>>"$work/window.log"; fi
+    else xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$bench" "$work/program" 2>>"$work/window.log"; fi
 }
 median() { sort -n | sed -n 2p; }
 

@@ -12,7 +12,7 @@ if [ "${1:-}" != --inside ]; then
     installer=$(realpath "$1")
     shots=$2
     mkdir -p "$shots"
-    exec timeout 90 xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" --inside "$installer" "$(realpath "$shots")"
+    exec timeout 90 xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" --inside "$installer" "$(realpath "$shots")"
 fi
 installer=$2
 shots=$3

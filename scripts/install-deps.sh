@@ -7,10 +7,13 @@ packages=(
   # build
   g++ cmake ninja-build pkgconf
   qt6-base-dev qt6-qpa-plugins qt6-image-formats-plugins libqt6network6 libssl3 ca-certificates
-  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev libsodium-dev
+  # fuzzing
+  clang libclang-rt-14-dev
   # tests, demo and benchmarks
   python3 openssl curl unzip zip p7zip-full libarchive-tools time
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk
+  minisign tinyproxy
 )
 
 missing=()

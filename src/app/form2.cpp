@@ -1,8 +1,11 @@
 #include "form2.h"
 
 #include "default_banner.h"
+#include "failure.h"
+#include "network_wait.h"
 #include "package_reader.h"
 #include "shell.h"
+#include "transfer_log.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -69,6 +72,7 @@ TForm2::TForm2()
     loading->setValue(0);
     loading->setTextVisible(false);
     bfb = MakeLabel(Panel2, {416, 89, 120, 18}, QStringLiteral("0.00%"), Qt::AlignHCenter);
+    rateLabel = MakeLabel(Panel2, {184, 110, 585, 18}, QString(), Qt::AlignHCenter);
 
     setTabOrder(Button1, ComboBox1);
 
@@ -76,7 +80,25 @@ TForm2::TForm2()
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(ComboBox1, &QComboBox::activated, this, &TForm2::ComboBox1Change);
 
+    // Transfers wait on the network in slices; between them the window repaints and takes
+    // input, and once it has been closed the transfer ends.
+    SetThreadWaitHook([this] {
+        PumpEvents();
+        if (closed)
+            throw Failure("EAbort", QStringLiteral("Operation aborted"));
+    });
+    SetThreadTransferLog([this](const QString &line) { runLog.Note(line); });
+    SetNoticeObserver([this](const QString &text) { runLog.Note(QStringLiteral("notice: ") + text); });
+    runLog.Note(QStringLiteral("Installer %1 started").arg(QLatin1String(INSTALLER_VERSION)));
+
     FormCreate();
+}
+
+TForm2::~TForm2()
+{
+    SetThreadWaitHook({});
+    SetThreadTransferLog({});
+    SetNoticeObserver({});
 }
 
 void TForm2::FormCreate()
@@ -101,6 +123,7 @@ void TForm2::ComboBox1Change() {}
 void TForm2::closeEvent(QCloseEvent *event)
 {
     event->ignore();
+    closed = true;
     if (installing)
         closedDuringInstall = true;
     FormClose();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "package_settings.h"
+#include "run_log.h"
+#include "transfer_rate.h"
 
 #include <QImage>
 #include <QLabel>
@@ -47,6 +49,7 @@ class TForm2 : public QWidget {
 public:
     // Builds every control of the layout, then runs FormCreate.
     TForm2();
+    ~TForm2() override;
 
     static constexpr int ClientWidth = 965;
     static constexpr int ClientHeight = 612;
@@ -62,6 +65,7 @@ public:
     QLabel *label1;
     QProgressBar *loading;
     QLabel *bfb;
+    QLabel *rateLabel; // under the percentage: speed and time left, or a reconnect under way
 
     PackageSettings Settings;
     SessionState Session;
@@ -80,6 +84,11 @@ public:
     // Install flow bookkeeping: a run under way, and a close that must cancel it.
     bool installing = false;
     bool closedDuringInstall = false;
+    // The user closed the window: from then on every network wait ends its transfer.
+    bool closed = false;
+
+    RunLog runLog;
+    TransferRate transferRate;
 
 protected:
     // A close by the user runs FormClose and ends the program; the window stays on screen

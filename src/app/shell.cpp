@@ -9,6 +9,7 @@
 namespace {
 
 QString programFolderOverride;
+std::function<void(const QString &)> noticeObserver;
 
 void ShowMessageBox(const MessageBox &box)
 {
@@ -57,8 +58,15 @@ QString ApplicationTitleFor(const QString &programPath)
     return name.left(head) + name.mid(head).toLower();
 }
 
+void SetNoticeObserver(std::function<void(const QString &text)> observer)
+{
+    noticeObserver = std::move(observer);
+}
+
 void ShowNotice(const QString &text)
 {
+    if (noticeObserver)
+        noticeObserver(text);
     PresentMessage({ApplicationTitle(), text});
 }
 

@@ -21,6 +21,8 @@ void ShowNotice(const QString &text);
 // Asks the program to end once the current handler and the pending events are done.
 void RequestQuit();
 bool QuitRequested();
+// Told the text of every notice before it shows (the run log keeps them); empty: nobody.
+void SetNoticeObserver(std::function<void(const QString &text)> observer);
 // ShowNotice, then RequestQuit. The caller returns from its handler right after.
 void FailAndQuit(const QString &text);
 // Dispatches every pending window event without waiting and returns when none is left.

@@ -6,8 +6,10 @@
 #include "text.h"
 #include "text_fetcher.h"
 
+#include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -28,18 +30,33 @@ void LoadBanner(TImage &banner, const QString &address)
 
 void TForm2::FormShow()
 {
-    // The requests below block the thread; draw the window first so it is never blank while
-    // the services answer. Input waits for the event loop.
+    // Draw the window first so it is never blank while the services answer.
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
+    // Every network wait below pumps the window's events, so the window stays alive and can
+    // be closed; meanwhile it shows that it is busy and keeps the version choice back.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Button1->setEnabled(false);
+    ComboBox1->setEnabled(false);
+    const auto loaded = qScopeGuard([this] {
+        QApplication::restoreOverrideCursor();
+        Button1->setEnabled(true);
+        ComboBox1->setEnabled(true);
+    });
+
     LoadBanner(*Image2ad, Settings.BannerAddress);
+    if (closed)
+        return;
 
     Session.NoticeText = KeptNotice(FetchText(Settings.NoticeAddress, CodePage::Utf8));
+    if (closed)
+        return;
 
     Session.DownloadFolder = ProgramFolder() + QStringLiteral("download/");
     if (!QFileInfo(Session.DownloadFolder).isDir())
         QDir().mkdir(Session.DownloadFolder);
+    runLog.Open(Session.DownloadFolder);
 
     const VersionList versions = ParseVersionList(
         FetchText(VersionListQuery(Settings.VersionListAddress, Settings.PackageId), CodePage::Gbk));
@@ -47,6 +64,7 @@ void TForm2::FormShow()
     for (const VersionEntry &entry : versions.entries)
         ComboBox1->addItem(entry.text, entry.id);
     ComboBox1->setCurrentIndex(-1);
+    runLog.Note(QStringLiteral("%1 versions listed").arg(ComboBox1->count()));
 }
 
 void TForm2::Image2adClick()

@@ -1,8 +1,9 @@
 // The install button: from the chosen version to the started setup program.
 #include "failure.h"
 #include "form2.h"
-#include "http_client.h"
+#include "network_wait.h"
 #include "path_rules.h"
+#include "resuming_download.h"
 #include "service_replies.h"
 #include "setup_launcher.h"
 #include "shell.h"
@@ -16,8 +17,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QThread>
-#include <optional>
 
 namespace {
 
@@ -30,6 +31,10 @@ const QString ArchiveMissing =
 const QString SetupMissing = QStringLiteral("没有找到安装启动程序，请点击上方图片进入网站联系客服反馈处理；");
 const QString Unpacking = QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
 const QString SetupStarted = QStringLiteral("已经启动安装程序，如长时间没有反应，请加客服QQ ");
+const QString Reconnecting = QStringLiteral("网络中断，正在重新连接（第 %1 次）…");
+
+// A dropped connection costs the user a wait, not the install.
+constexpr int DownloadRetries = 5;
 
 // One run of the install button. The run is not re-entrant, and a close of the window while
 // it is under way cancels it: the pumps report the close, and the run then leaves no
@@ -46,8 +51,11 @@ public:
 private:
     // PumpEvents; false once the window has been closed, after removing the download.
     bool Pump(int times = 1);
+    // Pumps through the pause; false once the window has been closed.
+    bool Pause(int ms);
     void Discard();
     bool Download(QFile &temporary);
+    void Unpack(const QString &unpackFolder);
 
     TForm2 &form_;
     SessionState &session_ = form_.Session;
@@ -61,9 +69,12 @@ void InstallRun::Run()
         return;
     }
     const QString versionId = form_.ComboBox1->currentData().toString();
+    form_.runLog.Note(QStringLiteral("install version %1 (%2)").arg(versionId, form_.ComboBox1->currentText()));
     const LookupVerdict verdict = JudgeLookupReply(
         FetchText(DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
                   CodePage::Gbk));
+    if (form_.closedDuringInstall)
+        return; // the lookup was cut short by the close: nothing to say
     if (verdict.kind == LookupVerdict::ServiceError) {
         ShowNotice(verdict.text);
         return;
@@ -115,7 +126,7 @@ void InstallRun::Run()
     form_.label1->setText(Unpacking);
     if (!Pump())
         return;
-    ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
+    Unpack(unpackFolder);
     if (!Pump())
         return;
 
@@ -124,11 +135,9 @@ void InstallRun::Run()
         FailAndQuit(SetupMissing);
         return;
     }
-    if (!Pump(4))
+    if (!Pump(4) || !Pause(1000) || !Pump(5))
         return;
-    QThread::msleep(1000);
-    if (!Pump(5))
-        return;
+    form_.runLog.Note(QStringLiteral("starting the setup program %1").arg(setupPath));
     OpenSetupProgram(setupPath);
     PumpEvents();
 
@@ -140,38 +149,60 @@ void InstallRun::Run()
 // False when the download failed or the window was closed during it.
 bool InstallRun::Download(QFile &temporary)
 {
-    std::optional<HttpClient> client;
+    QElapsedTimer clock;
+    clock.start();
     try {
-        client.emplace();
-        client->OnWorkBegin = [this](HttpClient &sender, TWorkMode mode, qint64 total) {
+        ResumingDownload download;
+        download.Retries = DownloadRetries;
+        download.OnWorkBegin = [this](HttpClient &sender, TWorkMode mode, qint64 total) {
             form_.onWorkBegin(sender, mode, total);
         };
-        client->OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {
+        download.OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {
             form_.onWork(sender, mode, done);
         };
-        client->HandleRedirects = true;
+        download.OnRetry = [this](int retry, const QString &, int) {
+            form_.rateLabel->setText(Reconnecting.arg(retry));
+            PumpEvents();
+        };
         ByteSink sink(temporary);
-        client->Get(session_.DownloadAddress, sink);
-        client->Disconnect();
-    } catch (const std::exception &) {
+        download.Get(session_.DownloadAddress, sink);
+    } catch (const std::exception &error) {
         if (form_.closedDuringInstall) {
+            form_.runLog.Note(QStringLiteral("download cancelled by closing the window"));
             temporary.close();
             Discard();
             return false;
         }
+        const auto *failure = dynamic_cast<const Failure *>(&error);
+        form_.runLog.Note(QStringLiteral("download failed: ") +
+                          (failure ? failure->Message() : QString::fromLocal8Bit(error.what())));
         // Shown while the partial file is still open; it stays on disk.
         FailAndQuit(DownloadFailed);
         temporary.close();
-        client.reset();
         PumpEvents();
         return false;
     }
+    form_.runLog.Note(QStringLiteral("downloaded %1 bytes in %2 s")
+                          .arg(temporary.size())
+                          .arg(static_cast<double>(clock.elapsed()) / 1000.0, 0, 'f', 1));
     if (form_.closedDuringInstall) { // during the last progress event's pump
         temporary.close();
         Discard();
         return false;
     }
     return true;
+}
+
+void InstallRun::Unpack(const QString &unpackFolder)
+{
+    form_.runLog.Note(QStringLiteral("unpacking into %1").arg(unpackFolder));
+    try {
+        ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
+    } catch (const Failure &failure) {
+        form_.runLog.Note(QStringLiteral("unpacking failed: ") + failure.Message());
+        throw;
+    }
+    form_.runLog.Note(QStringLiteral("unpacked"));
 }
 
 bool InstallRun::Pump(int times)
@@ -182,6 +213,16 @@ bool InstallRun::Pump(int times)
         return true;
     Discard();
     return false;
+}
+
+bool InstallRun::Pause(int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && !form_.closedDuringInstall) {
+        QThread::msleep(static_cast<unsigned long>(SliceOf(deadline)));
+        PumpEvents();
+    }
+    return Pump(0);
 }
 
 void InstallRun::Discard()

@@ -6,6 +6,7 @@
 #include "shell.h"
 
 #include <QProgressBar>
+#include <chrono>
 
 namespace {
 
@@ -16,6 +17,12 @@ void StopIfClosed(const TForm2 &form)
         throw Failure("EAbort", QStringLiteral("Operation aborted"));
 }
 
+qint64 NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
 void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total)
@@ -24,6 +31,8 @@ void TForm2::onWorkBegin(HttpClient &, TWorkMode, qint64 total)
     loading->setMinimum(0);
     loading->setMaximum(BarUnits(total));
     Session.TotalBytes = total;
+    transferRate.Start(total);
+    rateLabel->clear();
     PumpEvents();
     StopIfClosed(*this);
 }
@@ -36,6 +45,8 @@ void TForm2::onWork(HttpClient &, TWorkMode, qint64 done)
         bfb->setText(QString::number(WholePercent(done, Session.TotalBytes)) + u'%');
         // The bar ignores values outside its range; it is meant to show them at its ends.
         loading->setValue(qBound(loading->minimum(), BarUnits(done), loading->maximum()));
+        if (const std::optional<QString> rate = transferRate.Update(done, NowMs()))
+            rateLabel->setText(*rate);
     }
     PumpEvents();
     StopIfClosed(*this);

@@ -92,11 +92,6 @@ QString JoinPaths(const QString &current, const QString &relative)
     return out;
 }
 
-bool IsHex(QChar c)
-{
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
 void AppendEscaped(QString &out, uchar byte)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -112,7 +107,10 @@ QString PercentEncode(const QString &text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         const char16_t u = c.unicode();
-        if (u > 0x7F) {
+        if (u >= 0xDC80 && u <= 0xDCFF) {
+            // A byte of a received line that was no UTF-8 (LineText), sent on as it came.
+            AppendEscaped(out, static_cast<uchar>(u - 0xDC00));
+        } else if (u > 0x7F) {
             // A whole code point, surrogate pairs included, goes out as its UTF-8 bytes.
             const qsizetype n =
                 (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
@@ -120,8 +118,6 @@ QString PercentEncode(const QString &text)
                 AppendEscaped(out, static_cast<uchar>(byte));
             i += n - 1;
         } else if (u <= 0x20 || u == 0x7F) {
-            AppendEscaped(out, static_cast<uchar>(u));
-        } else if (u == u'%' && !(i + 2 < text.size() && IsHex(text[i + 1]) && IsHex(text[i + 2]))) {
             AppendEscaped(out, static_cast<uchar>(u));
         } else {
             out += c;
@@ -252,10 +248,12 @@ QString HostValue(const Address &address)
 {
     const QString host = AsciiHost(address.host);
     QString value = address.ipv6 ? u'[' + host + u']' : host;
-    const bool defaultPort = (IsScheme(address.scheme, u"http") && address.port == u"80") ||
-                             (IsScheme(address.scheme, u"https") && address.port == u"443");
+    // The port the connection goes to, so text after its digits never reaches the head.
+    const quint16 port = TargetOf(address).port;
+    const bool defaultPort = (IsScheme(address.scheme, u"http") && port == 80) ||
+                             (IsScheme(address.scheme, u"https") && port == 443);
     if (!defaultPort)
-        value += u':' + PercentEncode(address.port); // junk in a port must not break the head
+        value += u':' + QString::number(port);
     return value;
 }
 

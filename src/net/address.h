@@ -31,12 +31,12 @@ Address ParseAddress(const QString &text);
 Address MergeAddress(const Address &current, const Address &parsed);
 
 // Path + document + "?query", percent-encoded where a request line needs it: controls,
-// blank, DEL and everything above U+007F (as UTF-8 bytes) become %XX, and a '%' that does
-// not start an %XX escape becomes %25. The fragment is never part of it.
+// blank, DEL and everything above U+007F (as UTF-8 bytes, or as the raw byte LineText kept)
+// become %XX; a '%' goes out as written. The fragment is never part of it.
 QString RequestTarget(const Address &address);
 
 // The "Host" header value: the host in its ASCII (IDNA) form, bracketed when IPv6, with
-// ":port" unless the port is the scheme's default. Raises TransferError for a host that
+// ":port" (the number connected to) unless the port is the scheme's default. Raises TransferError for a host that
 // cannot be written into a header line or looked up.
 QString HostValue(const Address &address);
 

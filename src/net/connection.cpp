@@ -1,9 +1,10 @@
 #include "connection.h"
 
+#include "native_connect.h"
+#include "network_wait.h"
 #include "socket_errors.h"
 #include "transfer_error.h"
 
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QMutex>
@@ -11,6 +12,9 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -30,12 +34,42 @@ QSslConfiguration TlsConfiguration()
     return configuration;
 }
 
-int WaitLimit(int ms)
+QDeadlineTimer DeadlineIn(int ms)
 {
-    return ms > 0 ? ms : -1;
+    return ms > 0 ? QDeadlineTimer(ms) : QDeadlineTimer(QDeadlineTimer::Forever);
 }
 
-QHostAddress Resolve(const ConnectionTarget &target)
+// The platform's lookup blocks for as long as its resolver likes, so it runs on a thread
+// of its own while this one waits in slices; a lookup given up on ends there unobserved.
+QHostInfo LookUpHost(const QString &name, QDeadlineTimer deadline)
+{
+    struct Pending {
+        std::mutex lock;
+        std::condition_variable done;
+        std::optional<QHostInfo> info;
+    };
+    const auto pending = std::make_shared<Pending>();
+    std::thread([pending, name] {
+        QHostInfo info = QHostInfo::fromName(name);
+        const std::lock_guard<std::mutex> locked(pending->lock);
+        pending->info = std::move(info);
+        pending->done.notify_all();
+    }).detach();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> locked(pending->lock);
+            pending->done.wait_for(locked, std::chrono::milliseconds(SliceOf(deadline)),
+                                   [&] { return pending->info.has_value(); });
+            if (pending->info)
+                return *pending->info;
+        }
+        if (deadline.hasExpired())
+            throw TransferError::Network(QStringLiteral("Connect timed out."));
+        CallWaitHook();
+    }
+}
+
+QHostAddress Resolve(const ConnectionTarget &target, QDeadlineTimer deadline)
 {
     if (target.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         return QHostAddress(QHostAddress::LocalHost);
@@ -43,7 +77,7 @@ QHostAddress Resolve(const ConnectionTarget &target)
     const auto wanted = target.ipv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol;
     if (literal.setAddress(target.host) && literal.protocol() == wanted)
         return literal;
-    const QHostInfo info = QHostInfo::fromName(AsciiHost(target.host));
+    const QHostInfo info = LookUpHost(AsciiHost(target.host), deadline);
     for (const QHostAddress &address : info.addresses()) {
         if (address.protocol() == wanted)
             return address;
@@ -56,8 +90,6 @@ int NumberOf(const QAbstractSocket &socket)
     switch (socket.error()) {
     case QAbstractSocket::ConnectionRefusedError:
         return SocketErrorCode::ConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError:
-        return SocketErrorCode::ConnectionReset;
     case QAbstractSocket::HostNotFoundError:
         return SocketErrorCode::HostNotFound;
     case QAbstractSocket::SocketAccessError:
@@ -113,52 +145,69 @@ void Connection::Open()
 {
     if (target_.tls && !QSslSocket::supportsSsl())
         throw TransferError(QStringLiteral("Could not load SSL library."));
-    const QHostAddress address = Resolve(target_);
+    // The name lookup and the connect share the connect time-out.
+    const QDeadlineTimer connectDeadline = DeadlineIn(timeouts_.connectMs);
+    const QHostAddress address = Resolve(target_, connectDeadline);
 
+    const qintptr descriptor = ConnectSocket(address, target_.port, connectDeadline);
     if (!target_.tls) {
         socket_ = std::make_unique<QTcpSocket>();
-        socket_->setProxy(QNetworkProxy::NoProxy);
-        socket_->setReadBufferSize(ReceiveSize);
-        socket_->connectToHost(address, target_.port);
-        if (!socket_->waitForConnected(WaitLimit(timeouts_.connectMs)))
-            FailFromSocket(true);
+        Adopt(descriptor);
         return;
     }
 
     auto tls = std::make_unique<QSslSocket>();
-    QSslSocket &socket = *tls;
+    QSslSocket &secure = *tls;
     socket_ = std::move(tls);
-    socket.setProxy(QNetworkProxy::NoProxy);
-    socket.setReadBufferSize(ReceiveSize);
-    socket.setSslConfiguration(TlsConfiguration());
-    // Connect to the resolved address; the host name goes out as SNI and is what the
-    // certificate must name.
-    socket.connectToHostEncrypted(address.toString(), target_.port, AsciiHost(target_.host));
-    if (!socket.waitForConnected(WaitLimit(timeouts_.connectMs)))
-        FailFromSocket(true);
-    if (socket.waitForEncrypted(WaitLimit(timeouts_.readMs)))
+    secure.setSslConfiguration(TlsConfiguration());
+    Adopt(descriptor);
+    // The host name goes out as SNI and is what the certificate must name.
+    secure.setPeerVerifyName(AsciiHost(target_.host));
+    secure.startClientEncryption();
+    const QDeadlineTimer deadline = DeadlineIn(timeouts_.readMs);
+    while (!secure.waitForEncrypted(SliceOf(deadline))) {
+        if (secure.state() != QAbstractSocket::ConnectedState || secure.error() != QAbstractSocket::SocketTimeoutError)
+            break;
+        if (deadline.hasExpired())
+            throw TransferError::Network(QStringLiteral("Read timed out."));
+        CallWaitHook();
+    }
+    if (secure.isEncrypted())
         return;
     QStringList reasons;
-    for (const QSslError &error : socket.sslHandshakeErrors())
+    for (const QSslError &error : secure.sslHandshakeErrors())
         reasons << error.errorString();
-    if (reasons.isEmpty() && socket.error() != QAbstractSocket::SslHandshakeFailedError)
-        FailFromSocket(false);
+    if (reasons.isEmpty() && secure.error() != QAbstractSocket::SslHandshakeFailedError)
+        FailFromSocket();
     if (reasons.isEmpty())
-        reasons << socket.errorString();
+        reasons << secure.errorString();
     throw TransferError(
         QStringLiteral("TLS handshake with %1 failed: %2").arg(target_.host, reasons.join(u"; ")));
 }
 
-void Connection::FailFromSocket(bool connecting)
+void Connection::Adopt(qintptr descriptor)
+{
+    socket_->setProxy(QNetworkProxy::NoProxy);
+    socket_->setReadBufferSize(ReceiveSize);
+    if (!socket_->setSocketDescriptor(descriptor)) {
+        CloseSocket(descriptor);
+        throw TransferError::Network(socket_->errorString());
+    }
+}
+
+void Connection::FailFromSocket()
 {
     const QAbstractSocket &socket = *socket_;
     if (socket.error() == QAbstractSocket::SocketTimeoutError)
-        throw TransferError(connecting ? QStringLiteral("Connect timed out.")
-                                       : QStringLiteral("Read timed out."));
+        throw TransferError::Network(QStringLiteral("Read timed out."));
+    // Qt reports an orderly close and a reset alike, while writing and while reading, so
+    // both read as the close they usually are.
+    if (socket.error() == QAbstractSocket::RemoteHostClosedError)
+        throw ConnectionClosedGracefully();
     const int number = NumberOf(socket);
     if (number == 0)
-        throw TransferError(socket.errorString());
-    throw TransferError(SocketErrorMessage(number));
+        throw TransferError::Network(socket.errorString());
+    throw TransferError::Network(SocketErrorMessage(number));
 }
 
 bool Connection::IsOpen() const
@@ -175,31 +224,46 @@ bool Connection::StillOpen()
 
 void Connection::Send(const QByteArray &bytes)
 {
+    PaceWait();
+    if (!IsOpen())
+        throw ConnectionClosedGracefully();
     if (socket_->write(bytes) != bytes.size())
-        FailFromSocket(false);
+        FailFromSocket();
+    const QDeadlineTimer deadline = DeadlineIn(timeouts_.readMs);
     while (socket_->bytesToWrite() > 0) {
-        if (!socket_->waitForBytesWritten(WaitLimit(timeouts_.readMs)))
-            FailFromSocket(false);
+        if (socket_->waitForBytesWritten(SliceOf(deadline)))
+            continue;
+        if (!IsOpen() || socket_->error() != QAbstractSocket::SocketTimeoutError || deadline.hasExpired())
+            FailFromSocket();
+        CallWaitHook();
     }
 }
 
 Connection::Receipt Connection::Receive(int waitMs)
 {
-    const QDeadlineTimer deadline(waitMs >= 0 ? waitMs : WaitLimit(timeouts_.readMs));
+    PaceWait();
+    const QDeadlineTimer deadline = waitMs >= 0 ? QDeadlineTimer(waitMs) : DeadlineIn(timeouts_.readMs);
     while (socket_->bytesAvailable() == 0) {
         if (socket_->state() != QAbstractSocket::ConnectedState)
             return Receipt::Ended;
-        if (socket_->waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        const bool lastLook = deadline.hasExpired();
+        if (socket_->waitForReadyRead(lastLook ? 0 : SliceOf(deadline)))
             continue;
         if (socket_->state() == QAbstractSocket::ConnectedState) {
-            if (socket_->error() == QAbstractSocket::SocketTimeoutError)
+            if (socket_->error() != QAbstractSocket::SocketTimeoutError)
+                FailFromSocket();
+            if (lastLook) {
+                fprintf(stderr, "DBG timeout state=%d error=%d towrite=%lld isopen=%d\n", int(socket_->state()), int(socket_->error()), (long long)socket_->bytesToWrite(), int(socket_->isOpen()));
                 return Receipt::TimedOut;
-            FailFromSocket(false);
+            }
+            CallWaitHook();
+            continue;
         }
-        // Qt reports a reset while reading as an end of the stream, like an orderly close.
+        // The end of the stream, by an orderly close or a reset: Qt tells them apart in no
+        // reliable way.
         if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
             return Receipt::Ended;
-        FailFromSocket(false);
+        FailFromSocket();
     }
     if (start_ > 0) {
         buffer_.remove(0, start_);
@@ -210,7 +274,8 @@ Connection::Receipt Connection::Receive(int waitMs)
     const qint64 got = socket_->read(buffer_.data() + old, ReceiveSize);
     buffer_.resize(old + std::max<qint64>(got, 0));
     if (got < 0)
-        FailFromSocket(false);
+        FailFromSocket();
+    received_ += got;
     return Receipt::Received;
 }
 
@@ -224,7 +289,7 @@ bool Connection::ReceiveMore()
     case Receipt::TimedOut:
         break;
     }
-    throw TransferError(QStringLiteral("Read timed out."));
+    throw TransferError::Network(QStringLiteral("Read timed out."));
 }
 
 void Connection::Consume(qsizetype count, bool counted)

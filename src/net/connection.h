@@ -15,7 +15,7 @@ class QTcpSocket;
 // store. Meant for tests that serve TLS with a certificate made on the spot.
 void AddTrustedCaCertificates(const QList<QSslCertificate> &certificates);
 
-// One open TCP or TLS connection in blocking use, with the receive buffer that holds bytes
+// One open TCP or TLS connection in blocking use (every wait in slices, see network_wait.h), with the receive buffer that holds bytes
 // received from the socket and not yet consumed. Every failure is a TransferError.
 class Connection {
 public:
@@ -43,6 +43,8 @@ public:
     Receipt Receive(int waitMs = -1);
     // Receive where silence beyond the read time-out is an error; false at the end.
     bool ReceiveMore();
+    // Bytes received over the connection's life.
+    qint64 Received() const { return received_; }
 
     QByteArrayView Buffered() const { return QByteArrayView(buffer_).sliced(start_); }
     // Removes bytes from the buffer; they count as read progress unless dropped uncounted.
@@ -60,11 +62,14 @@ public:
 
 private:
     void Open();
-    [[noreturn]] void FailFromSocket(bool connecting);
+    // Takes over a connected socket of the system's.
+    void Adopt(qintptr descriptor);
+    [[noreturn]] void FailFromSocket();
 
     ConnectionTarget target_;
     Timeouts timeouts_;
     std::unique_ptr<QTcpSocket> socket_;
     QByteArray buffer_;
     qsizetype start_ = 0;
+    qint64 received_ = 0;
 };

@@ -142,7 +142,7 @@ void CookieStore::Take(const QString &setCookie, const Address &address, const Q
     cookie.httpOnly = attributes.httpOnly;
     if (cookie.httpOnly && !IsHttpScheme(address.scheme))
         return;
-    cookie.creation = now;
+    cookie.sequence = ++created_;
 
     const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie &stored) {
         return stored.name.compare(cookie.name, Qt::CaseInsensitive) == 0 &&
@@ -150,7 +150,7 @@ void CookieStore::Take(const QString &setCookie, const Address &address, const Q
                stored.path.compare(cookie.path, Qt::CaseInsensitive) == 0;
     });
     if (same != cookies_.end()) {
-        cookie.creation = same->creation;
+        cookie.sequence = same->sequence;
         cookies_.erase(same);
     }
     if (cookie.expiry > now)
@@ -173,7 +173,7 @@ QString CookieStore::HeaderFor(const Address &address, const QDateTime &now)
     std::stable_sort(chosen.begin(), chosen.end(), [](const Cookie *a, const Cookie *b) {
         if (a->path.size() != b->path.size())
             return a->path.size() > b->path.size();
-        return a->creation < b->creation;
+        return a->sequence < b->sequence;
     });
     QStringList items;
     for (const Cookie *cookie : chosen)

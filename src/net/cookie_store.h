@@ -26,10 +26,13 @@ private:
         bool secure = false;
         bool httpOnly = false;
         QDateTime expiry;
-        QDateTime creation;
+        // Creation order; a replacement keeps the place of the cookie it replaces. (The
+        // clock cannot order cookies set within one of its ticks.)
+        quint64 sequence = 0;
     };
 
     std::vector<Cookie> cookies_;
+    quint64 created_ = 0;
 };
 
 // RFC 6265 cookie-date; an invalid QDateTime when the text is not a date.

@@ -22,16 +22,17 @@ void CutBackToPosition(ByteSink &sink)
         sink.SetSize(sink.Position());
 }
 
-// A chunk-size line: hexadecimal up to any ';'. Text that is no number counts as 0.
+// A chunk-size line: one or more hexadecimal digits up to any ';'. Anything else cannot be
+// told from a cut-short body, so it fails like one rather than passing as the last chunk.
 qint64 ChunkSize(const QByteArray &line)
 {
     const qsizetype semicolon = line.indexOf(';');
     const QString digits = TrimControls(LineText(semicolon >= 0 ? line.left(semicolon) : line));
     if (digits.isEmpty())
-        return 0;
+        throw ConnectionClosedGracefully();
     for (QChar c : digits) {
         if (c.unicode() >= 0x80 || !isxdigit(c.toLatin1()))
-            return 0;
+            throw ConnectionClosedGracefully();
     }
     bool ok = false;
     const qint64 size = digits.toLongLong(&ok, 16);
@@ -168,7 +169,9 @@ void HttpClient::ReadChunked(ByteSink *sink)
     };
     for (qint64 size = ChunkSize(readLine()); size != 0; size = ChunkSize(readLine())) {
         ReadKnownLength(sink, size);
-        readLine();
+        // The line end after the data; anything before it means the size was wrong.
+        if (!readLine().isEmpty())
+            throw ConnectionClosedGracefully();
     }
     for (QByteArray trailer = readLine(); !trailer.isEmpty(); trailer = readLine()) {
         reply_.lines << LineText(trailer);

@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "cookie_store.h"
 #include "text.h"
+#include "transfer_log.h"
 
 #include <QDateTime>
 
@@ -54,14 +55,15 @@ void HttpClient::RunHops(const QString &address, ByteSink &sink)
         current_ = MergeAddress(current_, ParseAddress(requestAddress));
         const ConnectionTarget target = TargetOf(current_);
         const QByteArray head = RequestHead();
-        PrepareConnection(target);
-        if (OnRequestHead)
-            OnRequestHead(*this, head);
-        connection_->Send(head);
-        ReadFinalReplyHead();
+        LogTransfer(QStringLiteral("GET ") + current_.scheme + QStringLiteral("://") + HostValue(current_) +
+                    RequestTarget(current_));
+        Exchange(target, head);
+        LogTransfer(reply_.statusLine);
+        if (OnReplyHead)
+            OnReplyHead(*this, reply_);
 
         const int status = reply_.StatusCode();
-        const QString location = reply_.Header(u"Location");
+        const QString location = reply_.HeaderAsSent(u"Location");
         const bool redirect = status >= 300 && status <= 399 && status != 304 && !location.isEmpty();
         if (redirect)
             ++redirects;
@@ -95,6 +97,8 @@ QByteArray HttpClient::RequestHead()
     addLine(QStringLiteral("Host"), HostValue(current_));
     addLine(QStringLiteral("Accept"), AcceptValue);
     addLine(QStringLiteral("User-Agent"), UserAgentValue);
+    for (const QString &line : ExtraHeaders)
+        head += line + QStringLiteral("\r\n");
     if (AllowCookies && cookies_)
         addLine(QStringLiteral("Cookie"), cookies_->HeaderFor(current_, QDateTime::currentDateTimeUtc()));
     head += QStringLiteral("\r\n");
@@ -117,7 +121,31 @@ void HttpClient::CloseUnlessReusable()
         connection_->Close();
 }
 
-void HttpClient::PrepareConnection(const ConnectionTarget &target)
+void HttpClient::Exchange(const ConnectionTarget &target, const QByteArray &head)
+{
+    const auto send = [&] {
+        if (OnRequestHead)
+            OnRequestHead(*this, head);
+        connection_->Send(head);
+    };
+    const bool reused = PrepareConnection(target);
+    const qint64 receivedBefore = connection_->Received();
+    try {
+        send();
+        ReadFinalReplyHead();
+    } catch (const ConnectionClosedGracefully &) {
+        // A kept connection may be closed by the server just as the request goes out. Before
+        // any byte of a reply, a GET can go once more on a fresh connection (RFC 9112 9.3.1).
+        if (!reused || connection_->Received() != receivedBefore)
+            throw;
+        connection_.reset();
+        PrepareConnection(target);
+        send();
+        ReadFinalReplyHead();
+    }
+}
+
+bool HttpClient::PrepareConnection(const ConnectionTarget &target)
 {
     if (connection_) {
         const ConnectionTarget &open = connection_->Target();
@@ -129,9 +157,10 @@ void HttpClient::PrepareConnection(const ConnectionTarget &target)
             connection_->ClearBuffer();
     }
     if (connection_)
-        return;
+        return true;
     connection_ = std::make_unique<Connection>(target, Connection::Timeouts{ConnectTimeout, ReadTimeout});
     connection_->OnConsumed = [this](qint64 count) { DoWork(wmRead, count); };
+    return false;
 }
 
 void HttpClient::ReadReplyHead()
@@ -142,21 +171,13 @@ void HttpClient::ReadReplyHead()
         throw ConnectionClosedGracefully();
     reply_.statusLine = LineText(*status);
     for (;;) {
-        std::optional<QByteArray> line;
-        try {
-            line = connection_->ReadLine();
-        } catch (...) {
-            connection_->Close();
-            throw;
-        }
-        // A head cut short by the server is taken as read so far.
-        if (!line) {
-            connection_->Close();
-            break;
-        }
+        const std::optional<QByteArray> line = connection_->ReadLine();
+        // A head cut short could have lost the very lines that frame the body.
+        if (!line)
+            throw ConnectionClosedGracefully();
         if (line->isEmpty())
             break;
-        reply_.lines << LineText(*line);
+        reply_.lines << LineText(*line, true);
         if (MaxHeaderLines > 0 && reply_.lines.size() > MaxHeaderLines)
             throw TransferError(QStringLiteral("Too many header lines."));
     }

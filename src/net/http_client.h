@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -37,6 +38,13 @@ public:
     std::function<void(HttpClient &sender, TWorkMode mode)> OnWorkEnd;
     // Every request head, just before it is sent.
     std::function<void(HttpClient &sender, const QByteArray &head)> OnRequestHead;
+    // Every final reply head (interim 1xx replies aside), before its body is read; may
+    // raise to end Get.
+    std::function<void(HttpClient &sender, const ReplyHead &reply)> OnReplyHead;
+
+    // Header lines ("Name: value") sent on every hop after the User-Agent line; none by
+    // default. A resumed download sends its Range here.
+    QStringList ExtraHeaders;
 
     // Writes the final reply's body into the sink from its current position. Raises
     // TransferError, or the sink's or a callback's error.
@@ -51,7 +59,9 @@ private:
     enum class BodyUse { Keep, Discard, DiscardRedirect };
 
     void RunHops(const QString &address, ByteSink &sink);
-    void PrepareConnection(const ConnectionTarget &target);
+    void Exchange(const ConnectionTarget &target, const QByteArray &head);
+    // True when an open connection is kept for the hop.
+    bool PrepareConnection(const ConnectionTarget &target);
     QByteArray RequestHead();
     void ReadReplyHead();
     void ReadFinalReplyHead();

@@ -27,14 +27,28 @@ bool NameIs(const QString &line, QStringView name)
 
 } // namespace
 
-QString LineText(QByteArrayView bytes)
+QString LineText(QByteArrayView bytes, bool keepRawBytes)
 {
     if (std::optional<QString> utf8 = DecodeUtf8Strict(bytes))
         return *utf8;
     QString text(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const uchar byte = static_cast<uchar>(bytes[i]);
-        text[i] = byte < 0x80 ? QChar(byte) : QChar(QChar::ReplacementCharacter);
+        if (byte < 0x80)
+            text[i] = QChar(byte);
+        else
+            text[i] = keepRawBytes ? QChar(0xDC00 + byte) : QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
+QString WithoutRawBytes(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar(QChar::ReplacementCharacter);
     }
     return text;
 }
@@ -54,6 +68,11 @@ int ReplyHead::StatusCode() const
 
 QString ReplyHead::Header(QStringView name) const
 {
+    return WithoutRawBytes(HeaderAsSent(name));
+}
+
+QString ReplyHead::HeaderAsSent(QStringView name) const
+{
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (NameIs(lines[i], name))
             return ValueAt(lines, i);
@@ -66,7 +85,7 @@ QStringList ReplyHead::Headers(QStringView name) const
     QStringList values;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (NameIs(lines[i], name))
-            values << ValueAt(lines, i);
+            values << WithoutRawBytes(ValueAt(lines, i));
     }
     return values;
 }

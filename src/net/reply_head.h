@@ -15,6 +15,8 @@ struct ReplyHead {
     int StatusCode() const;
     // The first line with the name (any case), continuation lines joined; empty if absent.
     QString Header(QStringView name) const;
+    // Header, with the bytes that were no UTF-8 kept as LineText keeps them.
+    QString HeaderAsSent(QStringView name) const;
     QStringList Headers(QStringView name) const;
     // None when absent, not a number or negative.
     std::optional<qint64> ContentLength() const;
@@ -26,5 +28,10 @@ struct ReplyHead {
 
 // A received line as text: bytes up to 0x7F as themselves. Other bytes are read as UTF-8
 // when the line is well-formed UTF-8, so a Location naming a file in Chinese keeps its
-// name; in any other line each of them becomes U+FFFD.
-QString LineText(QByteArrayView bytes);
+// name; in any other line each of them becomes U+FFFD, or with keepRawBytes the lone
+// surrogate U+DC00 + byte, so that an address in it (a Location naming a file in GBK) can
+// go out again with its own bytes.
+QString LineText(QByteArrayView bytes, bool keepRawBytes = false);
+
+// Every lone surrogate that LineText kept for a raw byte as U+FFFD.
+QString WithoutRawBytes(QString text);

@@ -7,7 +7,14 @@ TransferError::TransferError(QString message, int statusCode)
 {
 }
 
+TransferError TransferError::Network(QString message)
+{
+    TransferError error(std::move(message));
+    error.networkFault_ = true;
+    return error;
+}
+
 ConnectionClosedGracefully::ConnectionClosedGracefully()
-    : TransferError(QStringLiteral("Connection Closed Gracefully."))
+    : TransferError(Network(QStringLiteral("Connection Closed Gracefully.")))
 {
 }

@@ -8,10 +8,17 @@ class TransferError : public Failure {
 public:
     explicit TransferError(QString message, int statusCode = 0);
 
+    // A failure of the way to the server (a close, a reset, a time-out, a refused or
+    // dropped connection) rather than of the address or of the reply: one that a later
+    // try may not meet.
+    static TransferError Network(QString message);
+
     int StatusCode() const { return statusCode_; }
+    bool IsNetworkFault() const { return networkFault_; }
 
 private:
     int statusCode_;
+    bool networkFault_ = false;
 };
 
 // The connection ended where more bytes of a reply were due.

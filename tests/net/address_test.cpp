@@ -92,10 +92,10 @@ TEST(MergeAddress, ResolvesRedirectTargets)
         {{u"http://h/x", u"https://g:8443/c.zip"}, "/c.zip", "g:8443", 8443, true},
         {{u"http://[::1]:81/a/x", u"y"}, "/a/y", "[::1]:81", 81, false},
         {{u"ftp://h:21/f"}, "/f", "h:21", 21, false},
-        {{u"http://h:junk/f"}, "/f", "h:junk", 80, false},
-        {{u"http://h:70000/f"}, "/f", "h:70000", 4464, false},
-        {{u"http://h:-1/f"}, "/f", "h:-1", 65535, false},
-        {{u"http://h:3000000000/f"}, "/f", "h:3000000000", 80, false},
+        {{u"http://h:junk/f"}, "/f", "h", 80, false},
+        {{u"http://h:70000/f"}, "/f", "h:4464", 4464, false},
+        {{u"http://h:-1/f"}, "/f", "h:65535", 65535, false},
+        {{u"http://h:3000000000/f"}, "/f", "h", 80, false},
     };
     for (const ChainCase &c : cases) {
         SCOPED_TRACE(QString::fromUtf16(*(c.chain.end() - 1)).toStdString());
@@ -125,7 +125,7 @@ TEST(RequestTarget, EscapesWhatARequestLineCannotCarry)
     const std::pair<const char16_t *, const char *> cases[] = {
         {u"http://h/下载/安装 包.zip", "/%E4%B8%8B%E8%BD%BD/%E5%AE%89%E8%A3%85%20%E5%8C%85.zip"},
         {u"http://h/a%20b.zip?x=%2F", "/a%20b.zip?x=%2F"},
-        {u"http://h/100%.zip", "/100%25.zip"},
+        {u"http://h/100%.zip", "/100%.zip"},
         {u"http://h/a\r\nX-Evil: 1", "/a%0D%0AX-Evil:%201"},
         {u"http://h/\x7f\tz?q=é", "/%7F%09z?q=%C3%A9"},
         {u"http://h/😀", "/%F0%9F%98%80"},
@@ -139,7 +139,10 @@ TEST(HostValue, UsesTheAsciiFormAndRefusesControls)
 {
     EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://例子.测试/"_qs))),
               u"xn--fsqu00a.xn--0zwm56d"_qs);
-    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://h:8\r\n0/"_qs))), u"h:8%0D%0A0"_qs);
+    // A port that is no number is dropped: the connection goes to the scheme's port.
+    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://h:8\r\n0/"_qs))), u"h"_qs);
+    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"http://h:81x/"_qs))), u"h"_qs);
+    EXPECT_EQ(HostValue(MergeAddress({}, ParseAddress(u"https://h:0443/"_qs))), u"h"_qs);
     EXPECT_THROW(HostValue(MergeAddress({}, ParseAddress(u"http://a\rb/"_qs))), TransferError);
     EXPECT_THROW(HostValue(MergeAddress({}, ParseAddress(u"http://a b/"_qs))), TransferError);
 }

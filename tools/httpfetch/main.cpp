@@ -1,5 +1,5 @@
 // httpfetch: one Get the way the installer performs it, for trying addresses and measuring.
-#include "http_client.h"
+#include "resuming_download.h"
 #include "text_fetcher.h"
 
 #include <QBuffer>
@@ -10,10 +10,12 @@
 
 namespace {
 
-const char Usage[] = "usage: httpfetch URL [-o FILE] [--follow] [--verbose | --progress]\n"
+const char Usage[] = "usage: httpfetch URL [-o FILE] [--follow] [--retry N] [--verbose | --progress]\n"
                      "       httpfetch URL --text gbk|utf8\n"
                      "  -o FILE      write the body into FILE instead of standard output\n"
                      "  --follow     follow redirects\n"
+                     "  --retry N    try a download that failed on the way up to N times more, resuming\n"
+                     "               where the server allows it, as the installer does (default 0)\n"
                      "  --verbose    print every request head and progress event on standard error\n"
                      "  --progress   count the progress events and print the totals on standard error\n"
                      "  --text CP    print the body decoded as the text fetcher does (never fails)\n";
@@ -23,6 +25,7 @@ struct Options {
     QString output;
     QString text;
     bool follow = false;
+    int retries = 0;
     bool verbose = false;
     bool progress = false;
 };
@@ -38,6 +41,12 @@ std::optional<Options> ParseOptions(const QStringList &arguments)
             options.text = arguments[++i];
         else if (argument == u"--follow")
             options.follow = true;
+        else if (argument == u"--retry" && i + 1 < arguments.size()) {
+            bool ok = false;
+            options.retries = arguments[++i].toInt(&ok);
+            if (!ok || options.retries < 0)
+                return std::nullopt;
+        }
         else if (argument == u"--verbose")
             options.verbose = true;
         else if (argument == u"--progress")
@@ -50,7 +59,8 @@ std::optional<Options> ParseOptions(const QStringList &arguments)
     const bool textMode = !options.text.isEmpty();
     if (options.address.isEmpty() || (options.verbose && options.progress) ||
         (textMode && (options.text != u"gbk" && options.text != u"utf8")) ||
-        (textMode && (!options.output.isEmpty() || options.follow || options.verbose || options.progress)))
+        (textMode && (!options.output.isEmpty() || options.follow || options.retries > 0 || options.verbose ||
+                      options.progress)))
         return std::nullopt;
     return options;
 }
@@ -64,7 +74,7 @@ struct Totals {
     qint64 begins = 0, works = 0, ends = 0, lastCount = 0;
 };
 
-void AttachObservers(HttpClient &client, const Options &options, Totals &totals)
+void AttachObservers(ResumingDownload &client, const Options &options, Totals &totals)
 {
     if (options.verbose) {
         client.OnRequestHead = [](HttpClient &, const QByteArray &head) {
@@ -80,6 +90,9 @@ void AttachObservers(HttpClient &client, const Options &options, Totals &totals)
         client.OnWorkEnd = [](HttpClient &, TWorkMode mode) {
             std::fprintf(stderr, "OnWorkEnd %s\n", ModeName(mode));
         };
+        client.OnRetry = [](int retry, const QString &reason, int waitMs) {
+            std::fprintf(stderr, "retry %d in %d ms after: %s\n", retry, waitMs, reason.toUtf8().constData());
+        };
     } else if (options.progress) {
         client.OnWorkBegin = [&totals](HttpClient &, TWorkMode, qint64) { ++totals.begins; };
         client.OnWork = [&totals](HttpClient &, TWorkMode, qint64 count) {
@@ -92,8 +105,9 @@ void AttachObservers(HttpClient &client, const Options &options, Totals &totals)
 
 int Fetch(const Options &options)
 {
-    HttpClient client;
+    ResumingDownload client;
     client.HandleRedirects = options.follow;
+    client.Retries = options.retries;
     Totals totals;
     AttachObservers(client, options, totals);
 
@@ -108,7 +122,6 @@ int Fetch(const Options &options)
     ByteSink sink(device);
     try {
         client.Get(options.address, sink);
-        client.Disconnect();
     } catch (const Failure &failure) {
         std::fprintf(stderr, "%s\n", failure.Message().toUtf8().constData());
         return 1;

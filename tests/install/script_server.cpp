@@ -71,6 +71,12 @@ void ScriptServer::On(const QByteArray &target, const Reply &reply)
     replies_[target] = reply;
 }
 
+void ScriptServer::Next(const QByteArray &target, const Reply &reply)
+{
+    std::lock_guard lock(mutex_);
+    nextReplies_[target].append(reply);
+}
+
 QList<QByteArray> ScriptServer::Requests() const
 {
     std::lock_guard lock(mutex_);
@@ -92,6 +98,13 @@ ScriptServer::Reply ScriptServer::Status(const QByteArray &statusLine, const QBy
 ScriptServer::Reply ScriptServer::UntilClose(const QByteArray &body)
 {
     return {"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n", body};
+}
+
+ScriptServer::Reply ScriptServer::Silent()
+{
+    Reply reply;
+    reply.silent = true;
+    return reply;
 }
 
 void ScriptServer::Serve()
@@ -127,14 +140,20 @@ void ScriptServer::Answer(int connection)
     {
         std::lock_guard lock(mutex_);
         requests_.append(target);
-        reply = replies_.value(target, reply);
+        QList<Reply> &next = nextReplies_[target];
+        reply = next.isEmpty() ? replies_.value(target, reply) : next.takeFirst();
     }
-    const QByteArray head = reply.head + "Connection: close\r\n\r\n";
-    const qint64 sent = reply.holdAfter < 0 ? reply.body.size() : reply.holdAfter;
-    if (!SendAll(connection, head.constData(), head.size()) ||
-        !SendAll(connection, reply.body.constData(), sent))
-        return;
-    if (reply.holdAfter >= 0 && AwaitClose(connection, 20000))
+    const bool hold = reply.silent || reply.holdAfter >= 0;
+    if (!reply.silent) {
+        const QByteArray head = reply.head + "Connection: close\r\n\r\n";
+        qint64 sent = reply.holdAfter < 0 ? reply.body.size() : reply.holdAfter;
+        if (reply.cutAfter >= 0)
+            sent = reply.cutAfter;
+        if (!SendAll(connection, head.constData(), head.size()) ||
+            !SendAll(connection, reply.body.constData(), sent))
+            return;
+    }
+    if (hold && AwaitClose(connection, 20000))
         clientLeftEarly_ = true;
     ::shutdown(connection, SHUT_WR);
 }

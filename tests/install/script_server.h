@@ -19,6 +19,10 @@ public:
         // Send only this many body bytes, then hold the connection until the client closes
         // it (at most 20 s); -1 sends the whole body.
         qint64 holdAfter = -1;
+        // Send only this many body bytes, then close; -1 sends the whole body.
+        qint64 cutAfter = -1;
+        // Send nothing at all and hold the connection as holdAfter does.
+        bool silent = false;
     };
 
     ScriptServer();
@@ -30,6 +34,8 @@ public:
     QString Base() const;
     // Replies to GET <target>; unknown targets get 404.
     void On(const QByteArray &target, const Reply &reply);
+    // Replies to the next GET <target> only, before the reply set with On.
+    void Next(const QByteArray &target, const Reply &reply);
     // Request targets in the order they came.
     QList<QByteArray> Requests() const;
     // Whether a held reply saw its client close the connection before the whole body went out.
@@ -39,6 +45,7 @@ public:
     static Reply Status(const QByteArray &statusLine, const QByteArray &headers = {});
     // A 200 reply without Content-Length: the body ends when the connection closes.
     static Reply UntilClose(const QByteArray &body);
+    static Reply Silent();
 
 private:
     void Serve();
@@ -50,6 +57,7 @@ private:
     std::atomic<bool> clientLeftEarly_{false};
     mutable std::mutex mutex_;
     QMap<QByteArray, Reply> replies_;
+    QMap<QByteArray, QList<Reply>> nextReplies_;
     QList<QByteArray> requests_;
     std::thread thread_;
 };

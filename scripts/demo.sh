@@ -9,13 +9,16 @@
 #
 # usage: scripts/demo.sh [--headless] [--version N] [--shots DIR]
 #                        [--no-build] [--installer PATH] [--packtool PATH] [--clean]
+#                        [--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]
 # --clean removes the program folder afterwards (it is kept and named otherwise).
+# --content, --throttle and --cut-downloads go to the sample service (a slow network that
+# drops the first N downloads halfway); --expect-retries checks the run log for that many.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 headless=false
 [ -z "${DISPLAY:-}" ] && headless=true
-version=1 build=true clean=false shots="" installer="$root/build/src/app/Installer" packtool="$root/build/tools/packtool/packtool"
+version=1 build=true clean=false shots="" service_options=() expect_retries=0 installer="$root/build/src/app/Installer" packtool="$root/build/tools/packtool/packtool"
 while [ $# -gt 0 ]; do
     case $1 in
     --headless) headless=true ;;
@@ -25,7 +28,10 @@ while [ $# -gt 0 ]; do
     --installer) installer=$2; shift ;;
     --packtool) packtool=$2; shift ;;
     --clean) clean=true ;;
-    *) echo "usage: $0 [--headless] [--version N] [--shots DIR] [--no-build] [--installer PATH] [--packtool PATH] [--clean]" >&2
+    --content | --throttle | --cut-downloads) service_options+=("$1" "$2"); shift ;;
+    --expect-retries) expect_retries=$2; shift ;;
+    *) echo "usage: $0 [--headless] [--version N] [--shots DIR] [--no-build] [--installer PATH] [--packtool PATH] [--clean]" \
+            "[--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]" >&2
        exit 2 ;;
     esac
     shift
@@ -47,7 +53,7 @@ shots=${shots:-$work/screenshots}
 mkdir -p "$app" "$shots"
 
 echo "== starting the sample product service"
-python3 "$root/tools/sample-service/sample_service.py" --port 0 >"$work/service.out" 2>"$work/service.log" &
+python3 "$root/tools/sample-service/sample_service.py" --port 0 ${service_options[@]+"${service_options[@]}"} >"$work/service.out" 2>"$work/service.log" &
 service=$!
 finish() {
     kill "$service" 2>/dev/null || true
@@ -98,7 +104,18 @@ unset QT_QPA_PLATFORM
 status=0
 timeout 150 xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
     "$root/tests/install/drive_installer.sh" "$app" "$shots" "$version" "$unpack" "$archive" || status=$?
-echo "   screenshots: $shots/opened.png, $shots/installing.png, $shots/finished.png"
+echo "   screenshots: $shots/opened.png, $shots/installing-*.png, $shots/finished.png"
 echo "   program folder: $app"
+echo "== the run log, download/installer.log"
+sed 's/^/   /' "$app/download/installer.log" 2>/dev/null || echo "   (none)"
+if [ "$expect_retries" -gt 0 ]; then
+    if grep -q "retry $expect_retries of" "$app/download/installer.log" 2>/dev/null &&
+        ! grep -q "retry $((expect_retries + 1)) of" "$app/download/installer.log"; then
+        echo "  ok: the log shows $expect_retries retries"
+    else
+        echo "  FAILED: the log does not show $expect_retries retries"
+        status=1
+    fi
+fi
 [ "$status" -eq 124 ] && echo "== the demo ran out of time" >&2
 exit "$status"

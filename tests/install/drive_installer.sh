@@ -45,10 +45,15 @@ xdotool mousemove --window "$window" $button_x $button_y click 1
 sleep 0.3
 import -window "$window" "$shots/installing.png"
 
+# A shot every half second while the install runs (up to 30 of them): the progress panel with
+# its percentage, speed and, on a bad network, its reconnect text.
 marker=""
-for _ in $(seq 600); do
+for tick in $(seq 600); do
     [ -f "$download/$unpack_name/setup-ran.txt" ] && marker="$download/$unpack_name/setup-ran.txt" && break
     kill -0 "$pid" 2>/dev/null || break
+    if [ $((tick % 5)) -eq 0 ] && [ "$tick" -le 150 ]; then
+        import -window "$window" "$shots/installing-$(printf %02d $((tick / 5))).png"
+    fi
     sleep 0.1
 done
 if [ -n "$marker" ]; then

@@ -16,7 +16,10 @@ import mimetypes
 import os
 import sys
 import tempfile
+import threading
+import time
 import zipfile
+from email.utils import formatdate
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
@@ -68,9 +71,13 @@ def build_archive(folder, archive_path):
 
 class Handler(BaseHTTPRequestHandler):
     server_version = "SampleProductService/1.0"
+    protocol_version = "HTTP/1.1"
     content = None  # set by main
     base = None
     quiet = False
+    throttle = 0  # archive bytes per second; 0: as fast as possible
+    cuts_left = 0  # archive downloads still to be cut off halfway, as a bad network would
+    cuts_lock = threading.Lock()
 
     def do_GET(self):
         address = urlsplit(self.path)
@@ -126,8 +133,55 @@ class Handler(BaseHTTPRequestHandler):
         path = self.content.archives.get(name)
         if path is None:
             self.send_error(404)
-        else:
-            self.send_file(path, "application/zip")
+            return
+        with open(path, "rb") as f:
+            status = os.fstat(f.fileno())
+            size = status.st_size
+            etag = '"%x-%x"' % (status.st_mtime_ns, size)
+            start = self.range_start(etag, size)
+            self.send_response(206 if start else 200)
+            self.send_header("Content-Type", "application/zip")
+            self.send_header("Accept-Ranges", "bytes")
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", formatdate(status.st_mtime, usegmt=True))
+            self.send_header("Content-Length", str(size - start))
+            if start:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            self.end_headers()
+            f.seek(start)
+            with Handler.cuts_lock:
+                cut = Handler.cuts_left > 0
+                Handler.cuts_left -= cut
+            self.send_body(f, (size - start) // 2 if cut else size - start)
+            if cut:
+                self.close_connection = True
+                self.connection.shutdown(2)
+
+    def range_start(self, etag, size):
+        """Where a "Range: bytes=N-" request may resume (RFC 9110), or 0 for the whole file."""
+        wanted = self.headers.get("Range", "")
+        if not wanted.startswith("bytes=") or not wanted.endswith("-"):
+            return 0
+        if self.headers.get("If-Range", etag) != etag:
+            return 0
+        try:
+            start = int(wanted[len("bytes="):-1])
+        except ValueError:
+            return 0
+        return start if 0 < start < size else 0
+
+    def send_body(self, f, count):
+        try:
+            while count > 0:
+                piece = f.read(min(count, 16384))
+                if not piece:
+                    break
+                self.wfile.write(piece)
+                count -= len(piece)
+                if self.throttle:
+                    time.sleep(len(piece) / self.throttle)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True  # the client went away
 
     def send_file(self, path, content_type=None):
         if not path or not os.path.isfile(path):
@@ -163,11 +217,17 @@ def main():
     parser.add_argument("--content", default=os.path.join(HERE, "content"),
                         help="folder holding service.json (default: the sample product)")
     parser.add_argument("--quiet", action="store_true", help="do not log requests")
+    parser.add_argument("--throttle", type=int, default=0, metavar="KB",
+                        help="send archives at this many kilobytes a second")
+    parser.add_argument("--cut-downloads", type=int, default=0, metavar="N",
+                        help="cut off the first N archive downloads halfway through")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(prefix="sample-service-") as archive_folder:
         Handler.content = Content(args.content, archive_folder)
         Handler.quiet = args.quiet
+        Handler.throttle = args.throttle * 1000
+        Handler.cuts_left = args.cut_downloads
         server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
         server.daemon_threads = True
         Handler.base = "http://127.0.0.1:%d/" % server.server_address[1]

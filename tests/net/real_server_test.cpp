@@ -1,8 +1,11 @@
-// Against servers nobody here wrote: Python's http.server, plain and over TLS.
+// Against servers nobody here wrote: Python's http.server, plain and over TLS, and Debian's
+// tinyproxy in front of it.
 #include "connection.h"
 #include "fetch_helper.h"
+#include "proxy_rules.h"
 #include "python_server.h"
 #include "qt_print.h"
+#include "tiny_proxy.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -26,6 +29,13 @@ void WriteFile(const QString &path, const QByteArray &bytes)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
 }
+
+// The rules every client of the process follows, for one test.
+class ProcessRules {
+public:
+    explicit ProcessRules(const ProxyRules &rules) { SetProcessProxyRules(rules); }
+    ~ProcessRules() { SetProcessProxyRules(ProxyRules::Fixed({}, {})); }
+};
 
 class RealServer : public testing::Test {
 protected:
@@ -168,6 +178,77 @@ TEST_F(Tls, RedirectsCrossBetweenHttpAndHttps)
     Fetched fetched = Fetch(client, plain.Url("/to?" + QUrl::toPercentEncoding(toPlain)));
     EXPECT_EQ(fetched.error, QString());
     EXPECT_EQ(fetched.body, "small file\n");
+}
+
+TEST_F(RealServer, PlainHttpThroughAProxyArrivesByteExact)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy;
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address(), {}));
+    const Fetched fetched = Fetch(server.Url("/big.bin"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_TRUE(fetched.body == content_);
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1 HTTP/1.1").arg(server.Url("/big.bin"))))
+        << proxy.Log().toStdString();
+}
+
+TEST_F(RealServer, ARedirectToAHostTheListExemptsGoesDirect)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy;
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address(), QStringLiteral("localhost")));
+    HttpClient client;
+    client.HandleRedirects = true;
+    const QString direct = server.Url("/small.txt", "http", "localhost");
+    const Fetched fetched = Fetch(client, server.Url("/to?" + QUrl::toPercentEncoding(direct)));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_EQ(fetched.body, "small file\n");
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1").arg(server.Url("/to?")))) << proxy.Log().toStdString();
+    EXPECT_FALSE(proxy.Log().contains(QStringLiteral("GET http://localhost"))) << proxy.Log().toStdString();
+}
+
+TEST_F(RealServer, AProxyWithCredentialsTakesTheOnesInItsAddress)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy(QStringLiteral("installer"), QStringLiteral("s3cr3t"));
+    const QString name = QStringLiteral("127.0.0.1:%1").arg(proxy.Port());
+    const QString required = QStringLiteral("Proxy authentication required by ") + name;
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("installer:s3cr%33t"), QString()}, // percent-decoded
+        {QString(), required},
+        // Refused credentials: tinyproxy says 401, any other status would do.
+        {QStringLiteral("installer:wrong"), QStringLiteral("*")},
+    };
+    for (const auto &[credentials, error] : cases) {
+        SCOPED_TRACE(credentials.toStdString());
+        const ProcessRules rules(ProxyRules::Fixed(proxy.Address(credentials), {}));
+        const Fetched fetched = Fetch(server.Url("/small.txt"));
+        if (error == u"*")
+            EXPECT_FALSE(fetched.error.isEmpty());
+        else
+            EXPECT_EQ(fetched.error, error);
+        EXPECT_FALSE(fetched.error.contains(QStringLiteral("wrong")));
+        EXPECT_EQ(fetched.body, error.isEmpty() ? QByteArray("small file\n") : QByteArray());
+    }
+}
+
+TEST_F(Tls, HttpsGoesThroughAProxyTunnelWithTheSameChecks)
+{
+    PythonServer good(root_.path(), Files("good"));
+    PythonServer misnamed(root_.path(), Files("misnamed"));
+    TinyProxy proxy(QStringLiteral("installer"), QStringLiteral("pass"));
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address("installer:pass"), {}));
+    Fetched fetched = Fetch(good.Url("/big.bin", "https", "localhost"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_TRUE(fetched.body == content_);
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("CONNECT localhost:%1").arg(good.Port()))) << proxy.Log().toStdString();
+
+    fetched = Fetch(misnamed.Url("/small.txt", "https", "localhost"));
+    EXPECT_TRUE(fetched.error.contains("host name did not match")) << fetched.error.toStdString();
+
+    const ProcessRules withoutCredentials(ProxyRules::Fixed(proxy.Address(), {}));
+    fetched = Fetch(good.Url("/small.txt", "https", "localhost"));
+    EXPECT_EQ(fetched.error, QStringLiteral("Proxy authentication required by 127.0.0.1:%1").arg(proxy.Port()));
 }
 
 } // namespace

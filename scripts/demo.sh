@@ -9,10 +9,12 @@
 #
 # usage: scripts/demo.sh [--headless] [--version N] [--shots DIR]
 #                        [--no-build] [--installer PATH] [--packtool PATH] [--clean]
-#                        [--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]
+#                        [--content DIR] [--throttle KB] [--cut-downloads N] [--require-proxy]
+#                        [--expect-retries N]
 # --clean removes the program folder afterwards (it is kept and named otherwise).
-# --content, --throttle and --cut-downloads go to the sample service (a slow network that
-# drops the first N downloads halfway); --expect-retries checks the run log for that many.
+# --content, --throttle, --cut-downloads and --require-proxy go to the sample service (a slow
+# network that drops the first N downloads halfway; a service only a proxy reaches, for a run
+# with http_proxy set); --expect-retries checks the run log for that many.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -29,9 +31,10 @@ while [ $# -gt 0 ]; do
     --packtool) packtool=$2; shift ;;
     --clean) clean=true ;;
     --content | --throttle | --cut-downloads) service_options+=("$1" "$2"); shift ;;
+    --require-proxy) service_options+=("$1") ;;
     --expect-retries) expect_retries=$2; shift ;;
     *) echo "usage: $0 [--headless] [--version N] [--shots DIR] [--no-build] [--installer PATH] [--packtool PATH] [--clean]" \
-            "[--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]" >&2
+            "[--content DIR] [--throttle KB] [--cut-downloads N] [--require-proxy] [--expect-retries N]" >&2
        exit 2 ;;
     esac
     shift

@@ -12,12 +12,12 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QElapsedTimer>
 #include <QThread>
 
 namespace {
@@ -69,7 +69,8 @@ void InstallRun::Run()
         return;
     }
     const QString versionId = form_.ComboBox1->currentData().toString();
-    form_.runLog.Note(QStringLiteral("install version %1 (%2)").arg(versionId, form_.ComboBox1->currentText()));
+    form_.runLog.Note(
+        QStringLiteral("install version %1 (%2)").arg(versionId, form_.ComboBox1->currentText()));
     const LookupVerdict verdict = JudgeLookupReply(
         FetchText(DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
                   CodePage::Gbk));

@@ -182,7 +182,8 @@ void Connection::StartTls()
     secure.startClientEncryption();
     const QDeadlineTimer deadline = DeadlineIn(timeouts_.readMs);
     while (!secure.waitForEncrypted(SliceOf(deadline))) {
-        if (secure.state() != QAbstractSocket::ConnectedState || secure.error() != QAbstractSocket::SocketTimeoutError)
+        if (secure.state() != QAbstractSocket::ConnectedState ||
+            secure.error() != QAbstractSocket::SocketTimeoutError)
             break;
         if (deadline.hasExpired())
             throw TransferError::Network(QStringLiteral("Read timed out."));
@@ -269,7 +270,9 @@ Connection::Receipt Connection::Receive(int waitMs)
             if (socket_->error() != QAbstractSocket::SocketTimeoutError)
                 FailFromSocket();
             if (lastLook) {
-                fprintf(stderr, "DBG timeout state=%d error=%d towrite=%lld isopen=%d\n", int(socket_->state()), int(socket_->error()), (long long)socket_->bytesToWrite(), int(socket_->isOpen()));
+                fprintf(stderr, "DBG timeout state=%d error=%d towrite=%lld isopen=%d\n",
+                        int(socket_->state()), int(socket_->error()), (long long)socket_->bytesToWrite(),
+                        int(socket_->isOpen()));
                 return Receipt::TimedOut;
             }
             CallWaitHook();

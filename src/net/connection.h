@@ -16,8 +16,8 @@ class QTcpSocket;
 // store. Meant for tests that serve TLS with a certificate made on the spot.
 void AddTrustedCaCertificates(const QList<QSslCertificate> &certificates);
 
-// One open TCP or TLS connection in blocking use (every wait in slices, see network_wait.h), with the receive buffer that holds bytes
-// received from the socket and not yet consumed. Every failure is a TransferError.
+// One open TCP or TLS connection in blocking use (every wait in slices, see network_wait.h), with the receive
+// buffer that holds bytes received from the socket and not yet consumed. Every failure is a TransferError.
 class Connection {
 public:
     static constexpr qsizetype ReceiveSize = 32768;
@@ -31,7 +31,8 @@ public:
     // Through a proxy, the connection goes to the proxy. For a TLS target it is then a plain
     // connection to the proxy until the caller has asked it for a tunnel (CONNECT) and
     // started TLS; any other target is ready to use.
-    Connection(const ConnectionTarget &target, const std::optional<ProxyServer> &proxy, const Timeouts &timeouts);
+    Connection(const ConnectionTarget &target, const std::optional<ProxyServer> &proxy,
+               const Timeouts &timeouts);
     ~Connection();
 
     const ConnectionTarget &Target() const { return target_; }

@@ -57,8 +57,9 @@ void HttpClient::RunHops(const QString &address, ByteSink &sink)
         // Decided for every hop: a redirect may lead to a host the proxy rules exempt.
         proxy_ = ProcessProxyRules().For(current_);
         const QByteArray head = RequestHead();
-        LogTransfer(QStringLiteral("GET ") + AbsoluteTarget() +
-                    (proxy_ ? QStringLiteral(" (proxy %1)").arg(proxy_->Name()) : QStringLiteral(" (no proxy)")));
+        LogTransfer(
+            QStringLiteral("GET ") + AbsoluteTarget() +
+            (proxy_ ? QStringLiteral(" (proxy %1)").arg(proxy_->Name()) : QStringLiteral(" (no proxy)")));
         Exchange(target, head);
         LogTransfer(reply_.statusLine);
         if (OnReplyHead)
@@ -123,7 +124,7 @@ bool HttpClient::Reusable()
 {
     const QString connection = FoldAsciiCase(
         reply_.Header(connection_ && connection_->Proxy() && !connection_->NeedsTunnel() ? u"Proxy-Connection"
-                                                                                            : u"Connection"));
+                                                                                         : u"Connection"));
     // An HTTP/1.0 server closes after its reply unless it said keep-alive; waiting for
     // that close to show would race with the next request.
     const bool closesByDefault = reply_.statusLine.startsWith(QLatin1String("HTTP/1.0 "));
@@ -165,7 +166,8 @@ bool HttpClient::PrepareConnection(const ConnectionTarget &target)
 {
     if (connection_) {
         const ConnectionTarget &open = connection_->Target();
-        const bool sameHost = open.host.compare(target.host, Qt::CaseInsensitive) == 0 && open.port == target.port;
+        const bool sameHost =
+            open.host.compare(target.host, Qt::CaseInsensitive) == 0 && open.port == target.port;
         // A proxy that forwards requests carries those for every host on one connection.
         const bool forwardedAlike = proxy_ && !target.tls && !open.tls;
         const bool sameTarget =
@@ -177,7 +179,8 @@ bool HttpClient::PrepareConnection(const ConnectionTarget &target)
     }
     if (connection_)
         return true;
-    connection_ = std::make_unique<Connection>(target, proxy_, Connection::Timeouts{ConnectTimeout, ReadTimeout});
+    connection_ =
+        std::make_unique<Connection>(target, proxy_, Connection::Timeouts{ConnectTimeout, ReadTimeout});
     connection_->OnConsumed = [this](qint64 count) { DoWork(wmRead, count); };
     if (connection_->NeedsTunnel())
         OpenTunnel();
@@ -189,7 +192,8 @@ void HttpClient::OpenTunnel()
     const ConnectionTarget &target = connection_->Target();
     const QString authority = (target.ipv6 ? u'[' + AsciiHost(target.host) + u']' : AsciiHost(target.host)) +
                               u':' + QString::number(target.port);
-    QString head = QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\nUser-Agent: %2\r\n").arg(authority, UserAgentValue);
+    QString head = QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\nUser-Agent: %2\r\n")
+                       .arg(authority, UserAgentValue);
     const QString authorization = proxy_->Authorization();
     if (!authorization.isEmpty())
         head += QStringLiteral("Proxy-Authorization: ") + authorization + QStringLiteral("\r\n");

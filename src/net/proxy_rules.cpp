@@ -148,7 +148,8 @@ std::optional<ProxyServer> ProxyRules::For(const Address &address) const
         return std::nullopt;
     if (source_ == Source::Qt) {
         const QUrl url(address.scheme + QStringLiteral("://") + HostValue(address) + u'/');
-        for (const QNetworkProxy &proxy : QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url))) {
+        for (const QNetworkProxy &proxy :
+             QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url))) {
             if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::DefaultProxy)
                 return std::nullopt;
             // Only HTTP proxies can carry our requests; a SOCKS entry is passed over.

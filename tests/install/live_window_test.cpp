@@ -119,7 +119,8 @@ TEST_F(LiveWindowTest, ClosingDuringASilentLookupEndsTheRunWithoutABox)
 
 TEST_F(LiveWindowTest, ClosingDuringAStalledDownloadCancelsAtOnce)
 {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", QByteArray(4 << 20, 'x')}});
+    const QByteArray archive =
+        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", QByteArray(4 << 20, 'x')}});
     ServeVersion("/soft/setup.zip", {});
     ScriptServer::Reply stalled = ScriptServer::Ok(archive);
     stalled.holdAfter = 512 << 10;
@@ -147,7 +148,8 @@ TEST_F(LiveWindowTest, ClosingDuringAStalledDownloadCancelsAtOnce)
 
 TEST_F(LiveWindowTest, ADownloadCutTwiceIsTriedAgainAndInstalls)
 {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"data.bin", QByteArray(300000, 'd')}});
+    const QByteArray archive =
+        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"data.bin", QByteArray(300000, 'd')}});
     ServeVersion("/soft/setup.zip", archive);
     ScriptServer::Reply cut = ScriptServer::Ok(archive, "application/zip");
     cut.cutAfter = archive.size() / 2;
@@ -166,8 +168,10 @@ TEST_F(LiveWindowTest, ADownloadCutTwiceIsTriedAgainAndInstalls)
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
     EXPECT_EQ(server.Requests().count("/soft/setup.zip"), 3);
-    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 1 次）…"))) << rateTexts.join(u'|').toStdString();
-    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 2 次）…"))) << rateTexts.join(u'|').toStdString();
+    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 1 次）…")))
+        << rateTexts.join(u'|').toStdString();
+    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 2 次）…")))
+        << rateTexts.join(u'|').toStdString();
     const QString log = Log();
     EXPECT_TRUE(log.contains(QStringLiteral("retry 1 of 5"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("retry 2 of 5"))) << log.toStdString();

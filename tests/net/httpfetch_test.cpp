@@ -68,9 +68,8 @@ TEST(HttpFetchTool, GoesThroughTheProxyItIsGivenUnlessTheListExemptsTheHost)
     ToolRun run = HttpFetch({"http://origin.example/f", "--proxy", proxyAddress, "--verbose"});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, "ok");
-    EXPECT_TRUE(run.err.contains(QStringLiteral("* GET http://origin.example/f (proxy 127.0.0.1:%1)\n")
-                                     .arg(proxy.Port())
-                                     .toUtf8()))
+    EXPECT_TRUE(run.err.contains(
+        QStringLiteral("* GET http://origin.example/f (proxy 127.0.0.1:%1)\n").arg(proxy.Port()).toUtf8()))
         << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("> Proxy-Authorization: Basic <hidden>\n")) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains("secret"));

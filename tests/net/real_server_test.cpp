@@ -2,6 +2,7 @@
 // tinyproxy in front of it.
 #include "connection.h"
 #include "fetch_helper.h"
+#include "process_rules.h"
 #include "proxy_rules.h"
 #include "python_server.h"
 #include "qt_print.h"
@@ -29,13 +30,6 @@ void WriteFile(const QString &path, const QByteArray &bytes)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
 }
-
-// The rules every client of the process follows, for one test.
-class ProcessRules {
-public:
-    explicit ProcessRules(const ProxyRules &rules) { SetProcessProxyRules(rules); }
-    ~ProcessRules() { SetProcessProxyRules(ProxyRules::Fixed({}, {})); }
-};
 
 class RealServer : public testing::Test {
 protected:
@@ -203,7 +197,8 @@ TEST_F(RealServer, ARedirectToAHostTheListExemptsGoesDirect)
     const Fetched fetched = Fetch(client, server.Url("/to?" + QUrl::toPercentEncoding(direct)));
     EXPECT_EQ(fetched.error, QString());
     EXPECT_EQ(fetched.body, "small file\n");
-    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1").arg(server.Url("/to?")))) << proxy.Log().toStdString();
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1").arg(server.Url("/to?"))))
+        << proxy.Log().toStdString();
     EXPECT_FALSE(proxy.Log().contains(QStringLiteral("GET http://localhost"))) << proxy.Log().toStdString();
 }
 
@@ -241,14 +236,16 @@ TEST_F(Tls, HttpsGoesThroughAProxyTunnelWithTheSameChecks)
     Fetched fetched = Fetch(good.Url("/big.bin", "https", "localhost"));
     EXPECT_EQ(fetched.error, QString());
     EXPECT_TRUE(fetched.body == content_);
-    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("CONNECT localhost:%1").arg(good.Port()))) << proxy.Log().toStdString();
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("CONNECT localhost:%1").arg(good.Port())))
+        << proxy.Log().toStdString();
 
     fetched = Fetch(misnamed.Url("/small.txt", "https", "localhost"));
     EXPECT_TRUE(fetched.error.contains("host name did not match")) << fetched.error.toStdString();
 
     const ProcessRules withoutCredentials(ProxyRules::Fixed(proxy.Address(), {}));
     fetched = Fetch(good.Url("/small.txt", "https", "localhost"));
-    EXPECT_EQ(fetched.error, QStringLiteral("Proxy authentication required by 127.0.0.1:%1").arg(proxy.Port()));
+    EXPECT_EQ(fetched.error,
+              QStringLiteral("Proxy authentication required by 127.0.0.1:%1").arg(proxy.Port()));
 }
 
 } // namespace

@@ -59,8 +59,7 @@ std::optional<Options> ParseOptions(const QStringList &arguments)
             options.retries = arguments[++i].toInt(&ok);
             if (!ok || options.retries < 0)
                 return std::nullopt;
-        }
-        else if (argument == u"--verbose")
+        } else if (argument == u"--verbose")
             options.verbose = true;
         else if (argument == u"--progress")
             options.progress = true;
@@ -94,7 +93,8 @@ void AttachObservers(ResumingDownload &client, const Options &options, Totals &t
             QByteArray shown = head;
             // Credentials stay off the screen.
             static const QRegularExpression authorization(QStringLiteral("(Proxy-Authorization: \\S+ )\\S+"));
-            shown = QString::fromLatin1(shown).replace(authorization, QStringLiteral("\\1<hidden>")).toLatin1();
+            shown =
+                QString::fromLatin1(shown).replace(authorization, QStringLiteral("\\1<hidden>")).toLatin1();
             std::fprintf(stderr, "> %s\n", shown.replace("\r\n", "\n> ").constData());
         };
         client.OnWorkBegin = [](HttpClient &, TWorkMode mode, qint64 max) {
@@ -166,7 +166,8 @@ int main(int argc, char *argv[])
     else if (options->noProxy)
         SetProcessProxyRules(ProcessProxyRules().Exempting(*options->noProxy));
     if (options->verbose)
-        SetThreadTransferLog([](const QString &line) { std::fprintf(stderr, "* %s\n", line.toUtf8().constData()); });
+        SetThreadTransferLog(
+            [](const QString &line) { std::fprintf(stderr, "* %s\n", line.toUtf8().constData()); });
     if (!options->text.isEmpty()) {
         const CodePage codePage = options->text == u"gbk" ? CodePage::Gbk : CodePage::Utf8;
         const QByteArray text = FetchText(options->address, codePage).toUtf8();

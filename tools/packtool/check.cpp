@@ -205,7 +205,7 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
             QStringLiteral("the lookup answers %1, which the user is shown").arg(Visible(verdict.text)));
     if (verdict.kind == LookupVerdict::Refused) {
         return report.Fail(topic,
-                           QStringLiteral("the lookup answers %1, not an http:// address: the installer "
+                           QStringLiteral("the lookup answers %1, not an http:// or https:// address: the installer "
                                           "says the download address is wrong")
                                .arg(Visible(verdict.text)));
     }

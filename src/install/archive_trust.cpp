@@ -1,0 +1,10 @@
+#include "archive_trust.h"
+
+QString ArchiveVerdictText(const ArchiveVerdict &verdict)
+{
+    const QString key = verdict.keyId.isEmpty() ? QStringLiteral("(malformed key)") : verdict.keyId;
+    if (verdict.ok)
+        return QStringLiteral("signature by key %1 holds; trusted comment: %2")
+            .arg(key, verdict.trustedComment);
+    return QStringLiteral("signature check against key %1 failed: %2").arg(key, verdict.reason);
+}

@@ -6,11 +6,13 @@
 
 namespace {
 
-const QByteArray PrehashedAlgorithm("ED");
-const QByteArray LegacyAlgorithm("Ed");
-const QByteArray ChecksumAlgorithm("B2");
-const QByteArray UntrustedPrefix("untrusted comment: ");
-const QByteArray TrustedPrefix("trusted comment: ");
+// Plain arrays, not QByteArray objects: other files' static data may be made with these.
+constexpr char PrehashedAlgorithm[] = "ED";
+constexpr char LegacyAlgorithm[] = "Ed";
+constexpr char ChecksumAlgorithm[] = "B2";
+constexpr char UntrustedPrefix[] = "untrusted comment: ";
+constexpr char TrustedPrefix[] = "trusted comment: ";
+constexpr qsizetype TrustedPrefixSize = sizeof TrustedPrefix - 1;
 constexpr int PublicKeyDataSize = 2 + KeyIdSize + crypto_sign_PUBLICKEYBYTES;
 constexpr int SignatureDataSize = 2 + KeyIdSize + crypto_sign_BYTES;
 constexpr int SaltSize = 32;
@@ -47,7 +49,7 @@ QByteArray Blake2b(const QByteArray &data, int size)
 
 QByteArray SecretKeyChecksum(const SecretKey &key)
 {
-    return Blake2b(LegacyAlgorithm + key.id + key.key, ChecksumSize);
+    return Blake2b(QByteArray(LegacyAlgorithm) + key.id + key.key, ChecksumSize);
 }
 
 QByteArray Ed25519Sign(const QByteArray &secretKey, const QByteArray &message)
@@ -109,12 +111,12 @@ std::optional<PublicKey> ParsePublicKeyFile(const QByteArray &text)
 
 QByteArray PublicKeyLine(const PublicKey &key)
 {
-    return (LegacyAlgorithm + key.id + key.key).toBase64();
+    return (QByteArray(LegacyAlgorithm) + key.id + key.key).toBase64();
 }
 
 QByteArray PublicKeyFile(const PublicKey &key)
 {
-    return UntrustedPrefix + "minisign public key " + KeyIdHex(key.id).toLatin1() + '\n' +
+    return QByteArray(UntrustedPrefix) + "minisign public key " + KeyIdHex(key.id).toLatin1() + '\n' +
            PublicKeyLine(key) + '\n';
 }
 
@@ -137,17 +139,19 @@ std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *rea
         return fail("the secret key names an unknown checksum");
     const int at = 6 + SaltSize + 8 + 8;
     SecretKey key{data->mid(at, KeyIdSize), data->mid(at + KeyIdSize, crypto_sign_SECRETKEYBYTES)};
-    if (data->mid(at + KeyIdSize + crypto_sign_SECRETKEYBYTES) != SecretKeyChecksum(key))
+    // `minisign -G -W` leaves the checksum of a key without a password all zero.
+    const QByteArray checksum = data->mid(at + KeyIdSize + crypto_sign_SECRETKEYBYTES);
+    if (checksum != SecretKeyChecksum(key) && checksum != QByteArray(ChecksumSize, '\0'))
         return fail("the secret key's checksum does not match: the file is damaged");
     return key;
 }
 
 QByteArray SecretKeyFile(const SecretKey &key)
 {
-    QByteArray data = LegacyAlgorithm + QByteArray(2, '\0') + ChecksumAlgorithm;
+    QByteArray data = QByteArray(LegacyAlgorithm) + QByteArray(2, '\0') + ChecksumAlgorithm;
     data += QByteArray(SaltSize + 8 + 8, '\0'); // no password: no salt or limits
     data += key.id + key.key + SecretKeyChecksum(key);
-    return UntrustedPrefix + "minisign secret key (no password)\n" + data.toBase64() + '\n';
+    return QByteArray(UntrustedPrefix) + "minisign secret key (no password)\n" + data.toBase64() + '\n';
 }
 
 std::pair<PublicKey, SecretKey> GenerateKeyPair()
@@ -189,7 +193,7 @@ std::optional<Signature> ParseSignature(const QByteArray &text, QString *reason)
     signature.prehashed = algorithm == PrehashedAlgorithm;
     signature.keyId = data->mid(2, KeyIdSize);
     signature.signature = data->mid(2 + KeyIdSize);
-    signature.trustedComment = (*lines)[2].mid(TrustedPrefix.size());
+    signature.trustedComment = (*lines)[2].mid(TrustedPrefixSize);
     const std::optional<QByteArray> global = FromBase64((*lines)[3]);
     if (!global || global->size() != crypto_sign_BYTES)
         return fail("the fourth line is not a signature");
@@ -199,7 +203,7 @@ std::optional<Signature> ParseSignature(const QByteArray &text, QString *reason)
 
 QByteArray SignatureText(const Signature &signature, const QByteArray &untrustedComment)
 {
-    const QByteArray algorithm = signature.prehashed ? PrehashedAlgorithm : LegacyAlgorithm;
+    const QByteArray algorithm(signature.prehashed ? PrehashedAlgorithm : LegacyAlgorithm);
     return UntrustedPrefix + untrustedComment + '\n' +
            (algorithm + signature.keyId + signature.signature).toBase64() + '\n' + TrustedPrefix +
            signature.trustedComment + '\n' + signature.globalSignature.toBase64() + '\n';

@@ -10,6 +10,9 @@ namespace {
 constexpr char PrehashedAlgorithm[] = "ED";
 constexpr char LegacyAlgorithm[] = "Ed";
 constexpr char ChecksumAlgorithm[] = "B2";
+constexpr char ScryptKdf[] = "Sc";
+// minisign asks for 1 GiB; a key file asking for far more is refused rather than obeyed.
+constexpr quint64 LargestKdfMemory = quint64(4) << 30;
 constexpr char UntrustedPrefix[] = "untrusted comment: ";
 constexpr char TrustedPrefix[] = "trusted comment: ";
 constexpr qsizetype TrustedPrefixSize = sizeof TrustedPrefix - 1;
@@ -120,7 +123,15 @@ QByteArray PublicKeyFile(const PublicKey &key)
            PublicKeyLine(key) + '\n';
 }
 
-std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *reason)
+bool SecretKeyNeedsPassword(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    const std::optional<QByteArray> data = lines.size() < 2 ? std::nullopt : FromBase64(lines[1].trimmed());
+    return data && data->size() == SecretKeyDataSize && data->mid(2, 2) == ScryptKdf;
+}
+
+std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *reason,
+                                            const QByteArray *password)
 {
     const auto fail = [reason](const char *why) {
         *reason = QString::fromLatin1(why);
@@ -132,18 +143,41 @@ std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *rea
     const std::optional<QByteArray> data = FromBase64(lines[1].trimmed());
     if (!data || data->size() != SecretKeyDataSize || !data->startsWith(LegacyAlgorithm))
         return fail("not a minisign secret key file");
-    if (data->mid(2, 2) != QByteArray(2, '\0'))
-        return fail("the secret key is protected by a password; packtool reads only keys made with "
-                    "`minisign -G -W` or `packtool keygen`");
+    const QByteArray kdf = data->mid(2, 2);
+    if (kdf != QByteArray(2, '\0') && kdf != ScryptKdf)
+        return fail("the secret key names an unknown password scheme");
     if (data->mid(4, 2) != ChecksumAlgorithm)
         return fail("the secret key names an unknown checksum");
     const int at = 6 + SaltSize + 8 + 8;
-    SecretKey key{data->mid(at, KeyIdSize), data->mid(at + KeyIdSize, crypto_sign_SECRETKEYBYTES)};
+    QByteArray secret = data->mid(at); // key id, secret key, checksum
+    if (kdf == ScryptKdf) {
+        if (!password)
+            return fail("the secret key is protected by a password");
+        const quint64 opsLimit = qFromLittleEndian<quint64>(data->constData() + 6 + SaltSize);
+        const quint64 memLimit = qFromLittleEndian<quint64>(data->constData() + 6 + SaltSize + 8);
+        if (memLimit > LargestKdfMemory)
+            return fail("the secret key's password scheme asks for more memory than is allowed");
+        InitSodium();
+        QByteArray stream(secret.size(), Qt::Uninitialized);
+        if (crypto_pwhash_scryptsalsa208sha256(reinterpret_cast<unsigned char *>(stream.data()),
+                                               quint64(stream.size()), password->constData(),
+                                               quint64(password->size()),
+                                               reinterpret_cast<const unsigned char *>(data->constData() + 6),
+                                               opsLimit, size_t(memLimit)) != 0)
+            return fail("the password cannot be applied (out of memory?)");
+        for (qsizetype i = 0; i < secret.size(); ++i)
+            secret[i] = char(secret[i] ^ stream[i]);
+        sodium_memzero(stream.data(), size_t(stream.size()));
+    }
+    SecretKey key{secret.left(KeyIdSize), secret.mid(KeyIdSize, crypto_sign_SECRETKEYBYTES)};
+    const QByteArray checksum = secret.mid(KeyIdSize + crypto_sign_SECRETKEYBYTES);
+    if (checksum == SecretKeyChecksum(key))
+        return key;
     // `minisign -G -W` leaves the checksum of a key without a password all zero.
-    const QByteArray checksum = data->mid(at + KeyIdSize + crypto_sign_SECRETKEYBYTES);
-    if (checksum != SecretKeyChecksum(key) && checksum != QByteArray(ChecksumSize, '\0'))
-        return fail("the secret key's checksum does not match: the file is damaged");
-    return key;
+    if (kdf != ScryptKdf && checksum == QByteArray(ChecksumSize, '\0'))
+        return key;
+    return fail(kdf == ScryptKdf ? "the password is wrong (or the key file is damaged)"
+                                 : "the secret key's checksum does not match: the file is damaged");
 }
 
 QByteArray SecretKeyFile(const SecretKey &key)

@@ -30,8 +30,11 @@ std::optional<PublicKey> ParsePublicKeyFile(const QByteArray &text);
 QByteArray PublicKeyLine(const PublicKey &key);
 QByteArray PublicKeyFile(const PublicKey &key);
 
-// A .key file as `minisign -G -W` writes it. A password-protected key is refused with a reason.
-std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *reason);
+// A .key file as minisign writes it: without a password (`minisign -G -W`), or protected by one
+// (scrypt), which is then needed to read it. Fails with a reason.
+bool SecretKeyNeedsPassword(const QByteArray &text);
+std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *reason,
+                                            const QByteArray *password = nullptr);
 QByteArray SecretKeyFile(const SecretKey &key);
 
 // A new key pair with a random key id.

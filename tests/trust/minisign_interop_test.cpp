@@ -16,11 +16,12 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun Start(const QString &program, const QStringList &arguments)
+ToolRun Start(const QString &program, const QStringList &arguments, const QByteArray &input = {})
 {
     QProcess process;
     process.start(program, arguments);
     ToolRun run;
+    process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -30,9 +31,9 @@ ToolRun Start(const QString &program, const QStringList &arguments)
     return run;
 }
 
-ToolRun Packtool(const QStringList &arguments)
+ToolRun Packtool(const QStringList &arguments, const QByteArray &input = {})
 {
-    return Start(PACKTOOL_PATH, arguments);
+    return Start(PACKTOOL_PATH, arguments, input);
 }
 
 class MinisignInterop : public ::testing::Test {
@@ -56,7 +57,10 @@ protected:
         QFile file(File(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    ToolRun Minisign(const QStringList &arguments) const { return Start(minisign, arguments); }
+    ToolRun Minisign(const QStringList &arguments, const QByteArray &input = {}) const
+    {
+        return Start(minisign, arguments, input);
+    }
     // A key pair made by minisign without a password.
     void MinisignKeys(const QString &name) const
     {
@@ -129,6 +133,26 @@ TEST_F(MinisignInterop, MinisignSignaturesAreEmbeddedAndHold)
         ASSERT_EQ(embed.status, 0) << embed.err.toStdString();
         ExpectVerifies("signed.zip", "publisher.pub", "mode " + mode.join(""));
     }
+}
+
+// A key minisign protects with a password: packtool reads the password from standard input, as
+// minisign does, and a wrong one signs nothing.
+TEST_F(MinisignInterop, PasswordProtectedMinisignKey)
+{
+    const ToolRun keygen = Minisign({"-G", "-p", File("publisher.pub"), "-s", File("publisher.key")},
+                                    "open sesame\nopen sesame\n");
+    ASSERT_EQ(keygen.status, 0) << keygen.err.toStdString();
+    const ToolRun wrong =
+        Packtool({"sign", "--key", File("publisher.key"), File("setup.zip"), "-o", File("signed.zip")},
+                 "open simsim\n");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_TRUE(wrong.err.contains("the password is wrong")) << wrong.err.toStdString();
+    EXPECT_FALSE(QFile::exists(File("signed.zip")));
+    const ToolRun sign =
+        Packtool({"sign", "--key", File("publisher.key"), File("setup.zip"), "-o", File("signed.zip")},
+                 "open sesame\n");
+    ASSERT_EQ(sign.status, 0) << sign.err.toStdString();
+    ExpectVerifies("signed.zip", "publisher.pub", "timestamp:");
 }
 
 TEST_F(MinisignInterop, ASignatureOfAnotherFileIsNotEmbedded)

@@ -34,8 +34,9 @@ const Command commands[] = {
     {"sign", RunSign,
      "sign (--key NAME.key | --signature FILE.minisig [--public-key FILE.pub]) ARCHIVE [-o OUT]\n"
      "      Puts a signature of ARCHIVE into its ZIP comment, writing OUT or ARCHIVE itself:\n"
-     "      made with the secret key, or one made by `minisign -S` on ARCHIVE (checked first\n"
-     "      when --public-key is given). ARCHIVE must have no comment."},
+     "      made with the secret key (a key with a password reads it from standard input),\n"
+     "      or one made by `minisign -S` on ARCHIVE (checked first when --public-key is given).\n"
+     "      ARCHIVE must have no comment."},
     {"verify", RunVerify,
      "verify --public-key FILE.pub ARCHIVE\n"
      "      Checks a signed archive as the installer does; prints its trusted comment."},

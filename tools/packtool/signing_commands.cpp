@@ -10,6 +10,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
 namespace {
 
 int Refuse(const QString &problem)
@@ -46,6 +50,30 @@ QString WriteAtomically(const QString &path, const QByteArray &bytes, QFileDevic
         output.write(bytes) != bytes.size() || !output.commit())
         return QStringLiteral("cannot write \"%1\": %2").arg(path, output.errorString());
     return {};
+}
+
+// One line from standard input, as minisign reads it; on a terminal it is asked for and not echoed.
+QByteArray ReadPassword()
+{
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        Print(stderr, QStringLiteral("Password: "));
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    QByteArray line;
+    for (int c; (c = std::getchar()) != EOF && c != '\n';)
+        line.append(char(c));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        Print(stderr, QStringLiteral("\n"));
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
 }
 
 // Parses options and the one archive argument; false after printing the usage.
@@ -118,7 +146,15 @@ int RunSign(const QStringList &arguments)
     QString keyId;
     if (withKey) {
         const std::optional<QByteArray> keyText = ReadWhole(parser.value(QStringLiteral("key")), &problem);
-        const std::optional<SecretKey> key = keyText ? ParseSecretKeyFile(*keyText, &problem) : std::nullopt;
+        if (!keyText)
+            return Refuse(problem);
+        QByteArray password;
+        const bool protectedKey = SecretKeyNeedsPassword(*keyText);
+        if (protectedKey)
+            password = ReadPassword();
+        const std::optional<SecretKey> key =
+            ParseSecretKeyFile(*keyText, &problem, protectedKey ? &password : nullptr);
+        password.fill('\0');
         if (!key)
             return Refuse(problem);
         const std::optional<QByteArray> message = UnsignedArchiveMessage(archive, true, &problem);

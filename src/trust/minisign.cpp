@@ -75,6 +75,14 @@ bool Ed25519Verify(const QByteArray &publicKey, const QByteArray &signature, con
                                        reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
 }
 
+quint64 Le64At(const QByteArray &bytes, qsizetype at)
+{
+    quint64 value = 0;
+    for (qsizetype i = 7; i >= 0; --i)
+        value = value << 8 | quint8(bytes.at(at + i));
+    return value;
+}
+
 // The text's lines, each of which must have ended with "\n".
 std::optional<QList<QByteArray>> EndedLines(const QByteArray &text)
 {
@@ -153,8 +161,8 @@ std::optional<SecretKey> ParseSecretKeyFile(const QByteArray &text, QString *rea
     if (kdf == ScryptKdf) {
         if (!password)
             return fail("the secret key is protected by a password");
-        const quint64 opsLimit = qFromLittleEndian<quint64>(data->constData() + 6 + SaltSize);
-        const quint64 memLimit = qFromLittleEndian<quint64>(data->constData() + 6 + SaltSize + 8);
+        const quint64 opsLimit = Le64At(*data, 6 + SaltSize);
+        const quint64 memLimit = Le64At(*data, 6 + SaltSize + 8);
         if (memLimit > LargestKdfMemory)
             return fail("the secret key's password scheme asks for more memory than is allowed");
         InitSodium();

@@ -8,8 +8,8 @@
 #include <climits>
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 TOutputFile::TOutputFile(int Handle)

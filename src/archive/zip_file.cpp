@@ -223,7 +223,8 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
             FStream.read(Fixed, sizeof Fixed) != qint64(sizeof Fixed) ||
             Get32(Fixed) != ZipSignature::LocalHeader)
             continue;
-        const qint64 Start = qint64(Item.LocalHeaderOffset) + sizeof Fixed + Get16(Fixed + 26) + Get16(Fixed + 28);
+        const qint64 Start =
+            qint64(Item.LocalHeaderOffset) + sizeof Fixed + Get16(Fixed + 26) + Get16(Fixed + 28);
         Ranges.push_back({Start, Start + qMax<qint64>(Item.CompressedSize, 1), int(Index)});
     }
     std::sort(Ranges.begin(), Ranges.end(),

@@ -88,18 +88,18 @@ QByteArray BuildZip(const QList<CraftedEntry> &Entries, const QByteArray &Commen
         Offsets.append(Offset);
         const quint32 CompressedSize = Entry.CompressedSize.value_or(quint32(Entry.Payload.size()));
         if (!Entry.SameLocalAs) {
-        const QByteArray LocalName = Entry.LocalName.value_or(Entry.Name);
-        Put32(Zip, 0x04034B50);
-        Put16(Zip, 20);
-        Put16(Zip, Entry.Flag);
-        Put16(Zip, Entry.Method);
-        Put32(Zip, Entry.DosDateTime);
-        Put32(Zip, Entry.Crc);
-        Put32(Zip, CompressedSize);
-        Put32(Zip, Entry.UncompressedSize);
-        Put16(Zip, quint16(LocalName.size()));
-        Put16(Zip, quint16(Entry.LocalExtra.size()));
-        Zip.append(LocalName).append(Entry.LocalExtra).append(Entry.Payload);
+            const QByteArray LocalName = Entry.LocalName.value_or(Entry.Name);
+            Put32(Zip, 0x04034B50);
+            Put16(Zip, 20);
+            Put16(Zip, Entry.Flag);
+            Put16(Zip, Entry.Method);
+            Put32(Zip, Entry.DosDateTime);
+            Put32(Zip, Entry.Crc);
+            Put32(Zip, CompressedSize);
+            Put32(Zip, Entry.UncompressedSize);
+            Put16(Zip, quint16(LocalName.size()));
+            Put16(Zip, quint16(Entry.LocalExtra.size()));
+            Zip.append(LocalName).append(Entry.LocalExtra).append(Entry.Payload);
         }
 
         Put32(Central, 0x02014B50);

@@ -32,7 +32,8 @@ void PrintTo(const OutcomeCase &c, std::ostream *os)
 
 PackageSettings ReadFields(const QString &addressTriple)
 {
-    return {"pid-42", QStringLiteral("安装程序.exe"), addressTriple, {}, {}, {}, "http://a.test/versions", {}};
+    return {"pid-42", QStringLiteral("安装程序.exe"), addressTriple, {}, {}, {}, "http://a.test/versions",
+            {}};
 }
 
 PackageSettings Loaded(const QString &addressTriple, const QString &b, const QString &a, const QString &n)

@@ -173,10 +173,11 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
     if (!settings.PublicKey.isEmpty()) {
         const ArchiveVerdict verdict = VerifySignedArchive(archivePath, settings.PublicKey.toLatin1());
         if (!verdict.ok) {
-            return report.Fail(topic, QStringLiteral("%1 downloaded, but %2: the installer deletes it and shows "
-                                                     "\"%3\"")
-                                          .arg(ReadableSize(size), ArchiveVerdictText(verdict),
-                                               QString::fromUtf16(TamperedArchiveNotice)));
+            return report.Fail(topic,
+                               QStringLiteral("%1 downloaded, but %2: the installer deletes it and shows "
+                                              "\"%3\"")
+                                   .arg(ReadableSize(size), ArchiveVerdictText(verdict),
+                                        QString::fromUtf16(TamperedArchiveNotice)));
         }
         report.Detail(ArchiveVerdictText(verdict));
     }
@@ -216,10 +217,10 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
             topic,
             QStringLiteral("the lookup answers %1, which the user is shown").arg(Visible(verdict.text)));
     if (verdict.kind == LookupVerdict::Refused) {
-        return report.Fail(topic,
-                           QStringLiteral("the lookup answers %1, not an http:// or https:// address: the installer "
-                                          "says the download address is wrong")
-                               .arg(Visible(verdict.text)));
+        return report.Fail(
+            topic, QStringLiteral("the lookup answers %1, not an http:// or https:// address: the installer "
+                                  "says the download address is wrong")
+                       .arg(Visible(verdict.text)));
     }
     const QString archiveName = LastPathSegment(verdict.text);
     const QString unpackName = BaseNameOf(FileNameOf(archiveName));

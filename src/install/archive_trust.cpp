@@ -1,5 +1,18 @@
 #include "archive_trust.h"
 
+#include <QFile>
+
+bool AcceptDownloadedArchive(const QString &archivePath, const QString &publicKey, ArchiveVerdict &verdict)
+{
+    verdict = ArchiveVerdict();
+    if (publicKey.isEmpty())
+        return true;
+    verdict = VerifySignedArchive(archivePath, publicKey.toLatin1());
+    if (!verdict.ok)
+        QFile::remove(archivePath);
+    return verdict.ok;
+}
+
 QString ArchiveVerdictText(const ArchiveVerdict &verdict)
 {
     const QString key = verdict.keyId.isEmpty() ? QStringLiteral("(malformed key)") : verdict.keyId;

@@ -35,3 +35,9 @@ QString DiskSpaceNotice(qint64 needed, qint64 free)
         .arg((required + Megabyte - 1) / Megabyte)
         .arg(qMax<qint64>(free, 0) / Megabyte);
 }
+
+QString DiskSpaceShortage(qint64 needed, const QString &folder)
+{
+    const qint64 free = FreeBytesAt(folder);
+    return HasRoomFor(needed, free) ? QString() : DiskSpaceNotice(needed, free);
+}

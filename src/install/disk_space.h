@@ -19,3 +19,7 @@ bool HasRoomFor(qint64 needed, qint64 free);
 // included, and Y what is; MB here is 1,048,576 bytes (what the desktop's file manager shows
 // as MB), X rounded up and Y down, so X is always larger than Y and freeing X − Y MB suffices.
 QString DiskSpaceNotice(qint64 needed, qint64 free);
+
+// The notice when writing needed bytes below folder would leave less than the margin free;
+// empty when there is room (or the free space is unknown).
+QString DiskSpaceShortage(qint64 needed, const QString &folder);

@@ -52,6 +52,8 @@ TEST(DiskSpace, FreeBytesOfAFolderYetToBeMade)
     const qint64 expected = QStorageInfo(dir.path()).bytesAvailable();
     EXPECT_GT(free, 0);
     EXPECT_LT(qAbs(free - expected), 64 * MiB);
+    EXPECT_EQ(DiskSpaceShortage(MiB, dir.filePath("download/setup")), QString());
+    EXPECT_TRUE(DiskSpaceShortage(free, dir.path()).startsWith(QString::fromUtf16(u"磁盘空间不足：需要 ")));
 }
 
 // A private 4 MiB file system: the figures follow what is written on it.

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 TOutputFile::TOutputFile(int Handle)
@@ -69,39 +71,90 @@ int TOutputFolder::OpenRoot()
     return FRootHandle;
 }
 
-int TOutputFolder::OpenLevels(const QStringList &Levels)
+namespace {
+
+constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Opens a folder below Root in one call, refusing any link or climb on the way; -1 where the
+// kernel cannot (the caller then walks level by level).
+int OpenBeneath(int Root, const QByteArray &Relative)
 {
-    if (FCachedHandle >= 0 && Levels == FCachedLevels)
+#ifdef SYS_openat2
+    open_how How{};
+    How.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    How.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return int(syscall(SYS_openat2, Root, Relative.constData(), &How, sizeof How));
+#else
+    Q_UNUSED(Root);
+    Q_UNUSED(Relative);
+    return -1;
+#endif
+}
+
+} // namespace
+
+void TOutputFolder::RememberMade(const QString &Folder)
+{
+    if (FMadeChars + Folder.size() > MadeBudgetChars) {
+        FMade.clear();
+        FMadeChars = 0;
+    }
+    if (!FMade.contains(Folder)) {
+        FMade.insert(Folder);
+        FMadeChars += Folder.size();
+    }
+}
+
+int TOutputFolder::OpenLevels(const QStringList &Levels, const QString &Folder)
+{
+    if (FCachedHandle >= 0 && Folder == FCachedFolder)
         return FCachedHandle;
     if (FCachedHandle >= 0 && FCachedHandle != FRootHandle)
         close(FCachedHandle);
     FCachedHandle = -1;
 
+    int Handle = -1;
+    if (!Levels.isEmpty() && FMade.contains(Folder) && OpenRoot() >= 0)
+        Handle = OpenBeneath(FRootHandle, QFile::encodeName(Folder));
+    if (Handle < 0)
+        Handle = WalkLevels(Levels);
+    if (Handle >= 0) {
+        FCachedHandle = Handle;
+        FCachedFolder = Folder;
+        if (!Levels.isEmpty())
+            RememberMade(Folder);
+    }
+    return Handle;
+}
+
+int TOutputFolder::WalkLevels(const QStringList &Levels)
+{
     int Handle = OpenRoot();
     for (const QString &Level : Levels) {
         if (Handle < 0)
             return -1;
         const QByteArray Name = QFile::encodeName(Level);
-        constexpr int Flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        int Next = openat(Handle, Name.constData(), Flags);
+        int Next = openat(Handle, Name.constData(), FolderFlags);
         if (Next < 0 && errno == ENOENT && (mkdirat(Handle, Name.constData(), 0777) == 0 || errno == EEXIST))
-            Next = openat(Handle, Name.constData(), Flags);
+            Next = openat(Handle, Name.constData(), FolderFlags);
         const int Error = errno;
         if (Handle != FRootHandle)
             close(Handle);
         errno = Error;
         Handle = Next;
     }
-    if (Handle >= 0) {
-        FCachedHandle = Handle;
-        FCachedLevels = Levels;
-    }
     return Handle;
 }
 
-void TOutputFolder::MakeFolders(const QStringList &Levels)
+void TOutputFolder::MakeFolders(const TEntryTarget &Target)
 {
-    OpenLevels(Levels);
+    if (!Target.Levels.isEmpty() && FMade.contains(Target.Folder))
+        return;
+    const QString Path = FullPath(Target);
+    if (QFile::encodeName(Path).size() >= PATH_MAX)
+        throw Failure("EFCreateError",
+                      QString("Cannot create folder \"%1\". %2").arg(Path, qt_error_string(ENAMETOOLONG)));
+    OpenLevels(Target.Levels, Target.Folder);
 }
 
 std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Target)
@@ -117,7 +170,7 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     constexpr int Flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     // Without a file name the path is the innermost folder itself, so creating fails.
     const QByteArray Name = Target.FileName.isEmpty() ? QByteArray(".") : QFile::encodeName(Target.FileName);
-    const int Folder = OpenLevels(Target.Levels);
+    const int Folder = OpenLevels(Target.Levels, Target.Folder);
     // A file without write permission is read-only for every user, the superuser included.
     struct stat Status;
     if (Folder >= 0 && fstatat(Folder, Name.constData(), &Status, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSet>
 
 #include <memory>
 
@@ -36,17 +37,26 @@ public:
 
     QString FullPath(const TEntryTarget &Target) const;
     // Makes every missing level of a folder entry; a level that cannot be made is passed over.
-    void MakeFolders(const QStringList &Levels);
+    // A full path as long as no file may have fails with "Cannot create folder".
+    void MakeFolders(const TEntryTarget &Target);
     // Makes the levels and creates or truncates the file; fails with "Cannot create file".
     std::unique_ptr<TOutputFile> CreateFile(const TEntryTarget &Target);
 
 private:
     // The opened innermost level (owned by this object), or -1 with errno set.
-    int OpenLevels(const QStringList &Levels);
+    int OpenLevels(const QStringList &Levels, const QString &Folder);
+    int WalkLevels(const QStringList &Levels);
     int OpenRoot();
+    void RememberMade(const QString &Folder);
 
     QString FPath;
     int FRootHandle = -1;
-    QStringList FCachedLevels;
+    QString FCachedFolder;
     int FCachedHandle = -1;
+    // Folders below the destination already made or opened in this extraction. Opening one
+    // again takes a single call instead of one per level, so an archive of many entries in
+    // deep folders costs time linear in its names. Dropped when it outgrows its budget.
+    QSet<QString> FMade;
+    qsizetype FMadeChars = 0;
+    static constexpr qsizetype MadeBudgetChars = 4 << 20;
 };

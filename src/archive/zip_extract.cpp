@@ -12,3 +12,13 @@ void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encodin
     Zip.ExtractAll(Path);
     Zip.Close();
 }
+
+quint64 DeclaredUnpackedSize(const QString &ZipFileName)
+{
+    TZipFile Zip;
+    Zip.Open(ZipFileName, zmRead);
+    quint64 Total = 0;
+    for (const TZipHeader &Item : Zip.Files())
+        Total += Item.UncompressedSize;
+    return Total;
+}

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <zlib.h>
 
 namespace {
@@ -112,6 +113,7 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
 void TZipFile::Close()
 {
     FFiles.clear();
+    FLocalSlots = {};
     FStream.close();
     FMode = zmClosed;
 }
@@ -166,7 +168,8 @@ void TZipFile::LoadCentralDirectory()
     if (!FindEndOfCentralDirectory(EndFields))
         throw ZipReadError();
     const quint16 Count = Get16(EndFields + 6);
-    if (!FStream.seek(Get32(EndFields + 12)))
+    const qint64 CentralStart = Get32(EndFields + 12);
+    if (!FStream.seek(CentralStart))
         throw ZipReadError();
     FFiles.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {
@@ -196,6 +199,51 @@ void TZipFile::LoadCentralDirectory()
         Item.FileComment = ReadBytes(Item.FileCommentLength);
         FFiles.push_back(std::move(Item));
     }
+    CheckDataRanges(CentralStart, FStream.pos());
+}
+
+// Entries that share data with each other or with the central directory are how a small
+// archive claims far more than it holds, so such an archive is refused before anything is
+// written. An entry of size 0 reads nothing; any other reads at least its first byte, whatever
+// its compressed size says. An entry whose local header cannot be read fails in its turn.
+void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
+{
+    struct TRange {
+        qint64 Start;
+        qint64 End;
+        int Index; // -1: the central directory
+    };
+    std::vector<TRange> Ranges;
+    if (CentralEnd > CentralStart)
+        Ranges.push_back({CentralStart, CentralEnd, -1});
+    for (size_t Index = 0; Index < FFiles.size(); ++Index) {
+        const TZipHeader &Item = FFiles[Index];
+        char Fixed[30];
+        if (Item.UncompressedSize == 0 || !FStream.seek(Item.LocalHeaderOffset) ||
+            FStream.read(Fixed, sizeof Fixed) != qint64(sizeof Fixed) ||
+            Get32(Fixed) != ZipSignature::LocalHeader)
+            continue;
+        const qint64 Start =
+            qint64(Item.LocalHeaderOffset) + sizeof Fixed + Get16(Fixed + 26) + Get16(Fixed + 28);
+        Ranges.push_back({Start, Start + qMax<qint64>(Item.CompressedSize, 1), int(Index)});
+    }
+    std::sort(Ranges.begin(), Ranges.end(),
+              [](const TRange &A, const TRange &B) { return A.Start < B.Start; });
+    const TRange *Reach = nullptr; // the range reaching furthest so far
+    for (const TRange &Range : Ranges) {
+        if (Reach && Range.Start < Reach->End) {
+            const TRange &Entry = Range.Index < 0 ? *Reach : Range;
+            const TRange &Other = Range.Index < 0 ? Range : *Reach;
+            throw Failure("EZipException",
+                          Other.Index < 0
+                              ? QString("Zip entry %1 overlaps the central directory").arg(Entry.Index + 1)
+                              : QString("Zip entry %1 overlaps entry %2")
+                                    .arg(qMax(Entry.Index, Other.Index) + 1)
+                                    .arg(qMin(Entry.Index, Other.Index) + 1));
+        }
+        if (!Reach || Range.End > Reach->End)
+            Reach = &Range;
+    }
 }
 
 void TZipFile::RequireReadable() const
@@ -206,35 +254,56 @@ void TZipFile::RequireReadable() const
 
 void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader)
 {
+    LocalHeader = ReadLocal(Index, Stream).Header;
+}
+
+TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, std::unique_ptr<TZipStream> &Stream)
+{
     RequireReadable();
     if (Index < 0 || size_t(Index) >= FFiles.size())
         throw Failure("EListError", QString("List index out of bounds (%1)").arg(Index));
     const TZipHeader &Item = FFiles[Index];
-    if (!FStream.seek(Item.LocalHeaderOffset))
-        throw ZipReadError();
-    char Fixed[30];
-    ReadExactly(Fixed, 4);
-    if (Get32(Fixed) != ZipSignature::LocalHeader)
-        throw Failure("EZipException", "Invalid Zip Local Header signature");
-    ReadExactly(Fixed + 4, 26);
-    LocalHeader = TZipHeader();
-    LocalHeader.RequiredVersion = Get16(Fixed + 4);
-    LocalHeader.Flag = Get16(Fixed + 6);
-    LocalHeader.CompressionMethod = Get16(Fixed + 8);
-    LocalHeader.ModifiedDateTime = Get32(Fixed + 10);
-    LocalHeader.CRC32 = Get32(Fixed + 14);
-    LocalHeader.CompressedSize = Get32(Fixed + 18);
-    LocalHeader.UncompressedSize = Get32(Fixed + 22);
-    LocalHeader.FileNameLength = Get16(Fixed + 26);
-    LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
-    LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
-    LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+    const auto Found = std::find_if(FLocalSlots.begin(), FLocalSlots.end(), [&Item](const TLocalSlot &Slot) {
+        return Slot.Offset == qint64(Item.LocalHeaderOffset);
+    });
+    TLocalSlot *Slot = Found == FLocalSlots.end() ? nullptr : &*Found;
+    if (Slot) {
+        const qint64 DataStart =
+            Slot->Offset + 30 + Slot->Header.FileNameLength + Slot->Header.ExtraFieldLength;
+        if (!FStream.seek(DataStart))
+            throw ZipReadError();
+    } else {
+        Slot = &FLocalSlots[FNextSlot];
+        FNextSlot = (FNextSlot + 1) % FLocalSlots.size();
+        *Slot = TLocalSlot();
+        if (!FStream.seek(Item.LocalHeaderOffset))
+            throw ZipReadError();
+        char Fixed[30];
+        ReadExactly(Fixed, 4);
+        if (Get32(Fixed) != ZipSignature::LocalHeader)
+            throw Failure("EZipException", "Invalid Zip Local Header signature");
+        ReadExactly(Fixed + 4, 26);
+        TZipHeader &LocalHeader = Slot->Header;
+        LocalHeader.RequiredVersion = Get16(Fixed + 4);
+        LocalHeader.Flag = Get16(Fixed + 6);
+        LocalHeader.CompressionMethod = Get16(Fixed + 8);
+        LocalHeader.ModifiedDateTime = Get32(Fixed + 10);
+        LocalHeader.CRC32 = Get32(Fixed + 14);
+        LocalHeader.CompressedSize = Get32(Fixed + 18);
+        LocalHeader.UncompressedSize = Get32(Fixed + 22);
+        LocalHeader.FileNameLength = Get16(Fixed + 26);
+        LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
+        LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
+        LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+        Slot->Offset = Item.LocalHeaderOffset;
+    }
 
     const TStreamConstructor Decompress =
         FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
     if (!Decompress)
         throw Failure("EListError", "Item not found");
-    Stream = Decompress(FStream, *this, LocalHeader);
+    Stream = Decompress(FStream, *this, Slot->Header);
+    return *Slot;
 }
 
 bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFileName)
@@ -276,19 +345,39 @@ void TZipFile::Extract(int Index, const QString &Path, bool CreateSubdirs)
 void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs)
 {
     std::unique_ptr<TZipStream> Reader;
-    TZipHeader LocalHeader;
-    Read(Index, Reader, LocalHeader);
+    TLocalSlot &Local = ReadLocal(Index, Reader);
     const TZipHeader &Item = FFiles[Index];
+    if (!Local.NameKnown) {
+        Local.HasUnicodeName = GetUTF8PathFromExtraField(Local.Header, Local.UnicodeName);
+        Local.NameKnown = true;
+    }
     QString Name;
-    if (!GetUTF8PathFromExtraField(LocalHeader, Name))
+    TEntryTarget Target;
+    if (Local.HasUnicodeName) {
+        Name = Local.UnicodeName;
+        if (!Local.Target || Local.TargetPath != Path || Local.TargetSubdirs != CreateSubdirs) {
+            Local.Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+            Local.TargetPath = Path;
+            Local.TargetSubdirs = CreateSubdirs;
+        }
+        Target = *Local.Target;
+    } else {
         Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
-    const TEntryTarget Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+        Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+    }
     if (Target.IsFolder) {
-        Folder.MakeFolders(Target.Levels);
+        Folder.MakeFolders(Target);
         return;
     }
     std::unique_ptr<TOutputFile> Output = Folder.CreateFile(Target);
-    if (CopyData(*Reader, Item.UncompressedSize, *Output) != Item.CRC32)
+    const quint32 Crc = CopyData(*Reader, Item.UncompressedSize, *Output);
+    // Nothing past the size was written; an entry whose data goes on is refused all the same,
+    // since its size, and so the space checked for it, was not its own.
+    if (Item.UncompressedSize > 0 && Reader->GoesOn())
+        throw Failure("EZipException", QString("Entry \"%1\" holds more data than its size of %2 bytes")
+                                           .arg(Name)
+                                           .arg(Item.UncompressedSize));
+    if (Crc != Item.CRC32)
         throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Name));
-    ApplyTimeAndAttributes(Item, LocalHeader, *Output);
+    ApplyTimeAndAttributes(Item, Local.Header, *Output);
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "entry_names.h"
 #include "zip_header.h"
 #include "zip_streams.h"
 
 #include <QFile>
 #include <QString>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TOutputFolder;
@@ -39,7 +42,23 @@ public:
     static constexpr qint64 CopyBufferSize = 1048576;
 
 private:
+    // A local header as last read, with the name its Unicode Path field gave and where that
+    // name lands. Many directory entries may point at one local header; each of them then
+    // costs no more than its own directory record.
+    struct TLocalSlot {
+        qint64 Offset = -1;
+        TZipHeader Header;
+        bool NameKnown = false;
+        bool HasUnicodeName = false;
+        QString UnicodeName;
+        std::optional<TEntryTarget> Target;
+        QString TargetPath;
+        bool TargetSubdirs = false;
+    };
+
     void LoadCentralDirectory();
+    void CheckDataRanges(qint64 CentralStart, qint64 CentralEnd);
+    TLocalSlot &ReadLocal(int Index, std::unique_ptr<TZipStream> &Stream);
     // The 18 bytes that follow the end record's signature.
     static constexpr int EndRecordFieldsSize = 18;
     bool FindEndOfCentralDirectory(char (&Fields)[EndRecordFieldsSize]);
@@ -52,4 +71,6 @@ private:
     QFile FStream;
     std::vector<TZipHeader> FFiles;
     int FEncoding = 936;
+    std::array<TLocalSlot, 4> FLocalSlots;
+    size_t FNextSlot = 0;
 };

@@ -19,6 +19,8 @@ OUR_MESSAGES = [
     r"Invalid characters in path", r'Cannot create file ".*"\. .*', r"Stream write error",
     r"[a-z ]+ error|need dictionary|stream end",  # zlib's texts
     r'Illegal path in archive: ".*"', r'CRC-32 mismatch in ".*"',
+    r"Zip entry \d+ overlaps (entry \d+|the central directory)",
+    r'Entry ".*" holds more data than its size of \d+ bytes', r'Cannot create folder ".*"\. .*',
 ]
 
 # Archives that extract, but not as unzip extracts them, and why.

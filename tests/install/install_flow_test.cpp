@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                     u"http://127.0.0.1:1/ERRORS/setup.zip"},
         RefusalCase{"failedLookup", ScriptServer::Status("HTTP/1.1 500 Internal Server Error"), BadAddress},
         RefusalCase{"emptyReply", ScriptServer::Ok(" \r\n"), BadAddress},
-        RefusalCase{"https", ScriptServer::Ok("https://127.0.0.1/soft/setup.zip"), BadAddress},
+        RefusalCase{"otherScheme", ScriptServer::Ok("ftp://127.0.0.1/soft/setup.zip"), BadAddress},
         RefusalCase{"notAnAddress", ScriptServer::Ok("\xC7\xEB\xC9\xD4\xBA\xF3"), BadAddress}),
     [](const auto &info) { return std::string(info.param.name); });
 

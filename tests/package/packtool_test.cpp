@@ -203,6 +203,31 @@ INSTANTIATE_TEST_SUITE_P(
                                        "--launcher holds characters that GBK cannot represent"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+TEST_F(PacktoolTest, PublicKeyIsStoredAndItsIdShown)
+{
+    ASSERT_EQ(Packtool({"keygen", "-o", file("publisher")}).status, 0);
+    const QList<QByteArray> keyLines = ReadFile(file("publisher.pub")).split('\n');
+    ASSERT_GE(keyLines.size(), 2);
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
+                                 QStringList{"--public-key", file("publisher.pub"), "-o", file("pack.db")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(file("pack.db"));
+    EXPECT_EQ(LoadPackage(file("pack.db")).Settings.PublicKey, QString::fromLatin1(keyLines[1]));
+    const QString keyId = QString::fromLatin1(keyLines[0]).section(' ', -1);
+    EXPECT_TRUE(Packtool({"show", file("pack.db")})
+                    .out.endsWith(QStringLiteral("PublicKey: %1 (key id %2)\n").arg(keyLines[1], keyId)));
+}
+
+TEST_F(PacktoolTest, NotAPublicKeyWritesNothing)
+{
+    WriteFile(file("publisher.pub"), "untrusted comment: a key\nnot base64 at all\n");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
+                                 QStringList{"--public-key", file("publisher.pub"), "-o", file("pack.db")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("not a minisign public key file")) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(file("pack.db")));
+}
+
 TEST_F(PacktoolTest, FailedWriteLeavesNoFile)
 {
     const ToolRun run =

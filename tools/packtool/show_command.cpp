@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "minisign.h"
 #include "package_reader.h"
 
 namespace {
@@ -19,6 +20,13 @@ void PrintSettings(const PackageSettings &settings)
     };
     for (const auto &[name, value] : rows)
         Print(stdout, QStringLiteral("%1: %2\n").arg(QLatin1String(name), value));
+    // Packages without a key print as they always did.
+    if (settings.PublicKey.isEmpty())
+        return;
+    const std::optional<PublicKey> key = ParsePublicKeyLine(settings.PublicKey.toLatin1());
+    Print(stdout, QStringLiteral("PublicKey: %1 (%2)\n")
+                      .arg(settings.PublicKey, key ? QStringLiteral("key id ") + KeyIdHex(key->id)
+                                                   : QStringLiteral("malformed: every archive is refused")));
 }
 
 } // namespace

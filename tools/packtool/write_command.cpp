@@ -1,6 +1,7 @@
 // packtool write: builds a package from its settings.
 
 #include "commands.h"
+#include "minisign.h"
 #include "package_codec.h"
 #include "package_format.h"
 #include "text.h"
@@ -82,6 +83,7 @@ int RunWrite(const QStringList &arguments)
         parser.addOption({QString::fromLatin1(setting.name), {}, QStringLiteral("value")});
     parser.addOption({{"o", "output"}, {}, QStringLiteral("file")});
     parser.addOption({QStringLiteral("append-to"), {}, QStringLiteral("file")});
+    parser.addOption({QStringLiteral("public-key"), {}, QStringLiteral("file")});
     if (!parser.parse(QStringList{QStringLiteral("packtool write")} + arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -105,6 +107,16 @@ int RunWrite(const QStringList &arguments)
     }
     fields[AddressTripleField] = addresses.join(AddressSeparator);
     fields[CheckField] = QString::fromLatin1(EncodePackageText(EncodeGbk(fields[PackageIdField])));
+    if (parser.isSet(QStringLiteral("public-key"))) {
+        const QString keyPath = parser.value(QStringLiteral("public-key"));
+        QFile keyFile(keyPath);
+        if (!keyFile.open(QIODevice::ReadOnly))
+            return FileError("read", keyPath, keyFile.errorString());
+        const std::optional<PublicKey> key = ParsePublicKeyFile(keyFile.readAll());
+        if (!key)
+            return FileError("use", keyPath, QStringLiteral("not a minisign public key file"));
+        fields[PublicKeyField] = QString::fromLatin1(PublicKeyLine(*key));
+    }
 
     const QString base = parser.value(QStringLiteral("append-to"));
     const QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;

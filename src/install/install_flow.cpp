@@ -1,4 +1,6 @@
 // The install button: from the chosen version to the started setup program.
+#include "archive_trust.h"
+#include "disk_space.h"
 #include "failure.h"
 #include "form2.h"
 #include "network_wait.h"
@@ -55,7 +57,10 @@ private:
     bool Pause(int ms);
     void Discard();
     bool Download(QFile &temporary);
-    void Unpack(const QString &unpackFolder);
+    // False when the archive is not the publisher's: it is gone then and the program ends.
+    bool Verify();
+    // False when the disk has no room for it: nothing is written and the program ends.
+    bool Unpack(const QString &unpackFolder);
 
     TForm2 &form_;
     SessionState &session_ = form_.Session;
@@ -123,12 +128,11 @@ void InstallRun::Run()
         FailAndQuit(ArchiveMissing);
         return;
     }
+    if (!Verify())
+        return;
 
     form_.label1->setText(Unpacking);
-    if (!Pump())
-        return;
-    Unpack(unpackFolder);
-    if (!Pump())
+    if (!Pump() || !Unpack(unpackFolder) || !Pump())
         return;
 
     const QString setupPath = SetupProgramPath(unpackFolder, form_.Settings.LauncherName);
@@ -147,6 +151,12 @@ void InstallRun::Run()
     PumpEvents();
 }
 
+// A download that would not fit on the disk; its text is the notice.
+class DiskShortage : public Failure {
+public:
+    explicit DiskShortage(const QString &notice) : Failure(QStringLiteral("EDiskFull"), notice) {}
+};
+
 // False when the download failed or the window was closed during it.
 bool InstallRun::Download(QFile &temporary)
 {
@@ -155,7 +165,11 @@ bool InstallRun::Download(QFile &temporary)
     try {
         ResumingDownload download;
         download.Retries = DownloadRetries;
-        download.OnWorkBegin = [this](HttpClient &sender, TWorkMode mode, qint64 total) {
+        download.OnWorkBegin = [this, &temporary](HttpClient &sender, TWorkMode mode, qint64 total) {
+            // Checked as soon as the length is known, before the first byte is written.
+            const QString shortage = DiskSpaceShortage(total - temporary.size(), session_.DownloadFolder);
+            if (total > 0 && !shortage.isEmpty())
+                throw DiskShortage(shortage);
             form_.onWorkBegin(sender, mode, total);
         };
         download.OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {
@@ -177,6 +191,12 @@ bool InstallRun::Download(QFile &temporary)
         const auto *failure = dynamic_cast<const Failure *>(&error);
         form_.runLog.Note(QStringLiteral("download failed: ") +
                           (failure ? failure->Message() : QString::fromLocal8Bit(error.what())));
+        if (const auto *shortage = dynamic_cast<const DiskShortage *>(&error)) {
+            temporary.close();
+            Discard(); // nothing of it was written
+            FailAndQuit(shortage->Message());
+            return false;
+        }
         // Shown while the partial file is still open; it stays on disk.
         FailAndQuit(DownloadFailed);
         temporary.close();
@@ -194,16 +214,35 @@ bool InstallRun::Download(QFile &temporary)
     return true;
 }
 
-void InstallRun::Unpack(const QString &unpackFolder)
+bool InstallRun::Verify()
+{
+    ArchiveVerdict verdict;
+    const bool accepted = AcceptDownloadedArchive(session_.ArchivePath, form_.Settings.PublicKey, verdict);
+    if (!form_.Settings.PublicKey.isEmpty())
+        form_.runLog.Note(QStringLiteral("signature: ") + ArchiveVerdictText(verdict));
+    if (!accepted)
+        FailAndQuit(QString::fromUtf16(TamperedArchiveNotice));
+    return accepted;
+}
+
+bool InstallRun::Unpack(const QString &unpackFolder)
 {
     form_.runLog.Note(QStringLiteral("unpacking into %1").arg(unpackFolder));
     try {
+        const QString shortage =
+            DiskSpaceShortage(static_cast<qint64>(DeclaredUnpackedSize(session_.ArchivePath)), unpackFolder);
+        if (!shortage.isEmpty()) {
+            form_.runLog.Note(QStringLiteral("unpacking refused: ") + shortage);
+            FailAndQuit(shortage);
+            return false;
+        }
         ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
     } catch (const Failure &failure) {
         form_.runLog.Note(QStringLiteral("unpacking failed: ") + failure.Message());
         throw;
     }
     form_.runLog.Note(QStringLiteral("unpacked"));
+    return true;
 }
 
 bool InstallRun::Pump(int times)

@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 const QByteArray WindowTest::ListTarget = "/versions?pid=demo&act=list&fee=1";
 const QByteArray WindowTest::LookupTarget = "/versions?pid=demo&act=down&vid=1&fee=1";
@@ -23,6 +26,8 @@ void WindowTest::SetUp()
 void WindowTest::TearDown()
 {
     form.reset();
+    if (mounted_)
+        umount(QFile::encodeName(folder_.path()).constData());
     SetMessagePresenter({});
     SetProgramFolder({});
     ResetQuit();
@@ -32,7 +37,7 @@ TForm2 &WindowTest::Create()
 {
     WritePackage(folder_.path(), {packageId, launcherName,
                                   Address("/banner") + u',' + Address("/ad") + u',' + Address("/notice"),
-                                  Address("/versions")});
+                                  Address("/versions"), publicKey});
     form = std::make_unique<TForm2>();
     return *form;
 }
@@ -50,6 +55,16 @@ void WindowTest::ServeVersion(const QByteArray &archiveTarget, const QByteArray 
     server.On(ListTarget, ScriptServer::Ok("1`Version one"));
     server.On(LookupTarget, ScriptServer::Ok(Address(archiveTarget).toLatin1()));
     server.On(archiveTarget, ScriptServer::Ok(archive, "application/zip"));
+}
+
+bool WindowTest::SmallProgramFolder(int mebibytes)
+{
+    const QByteArray options = "size=" + QByteArray::number(mebibytes) + "m";
+    mounted_ =
+        geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount("tmpfs", QFile::encodeName(folder_.path()).constData(), "tmpfs", 0, options.constData()) == 0;
+    return mounted_;
 }
 
 bool WindowTest::AwaitFile(const QString &path, int milliseconds)

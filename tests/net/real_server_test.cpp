@@ -6,6 +6,7 @@
 #include "proxy_rules.h"
 #include "python_server.h"
 #include "qt_print.h"
+#include "test_authorities.h"
 #include "tiny_proxy.h"
 
 #include <QFile>
@@ -93,50 +94,11 @@ TEST_F(RealServer, FollowsARedirectChainAndReportsA404)
 // Certificates made with the openssl command for this run.
 class Tls : public RealServer {
 protected:
-    static void SetUpTestSuite()
-    {
-        pki_ = new QTemporaryDir;
-        MakeAuthority("trusted");
-        MakeAuthority("stranger");
-        MakeServer("good", "trusted", "DNS:localhost,IP:127.0.0.1");
-        MakeServer("unknown", "stranger", "DNS:localhost,IP:127.0.0.1");
-        MakeServer("misnamed", "trusted", "DNS:other.example");
-        AddTrustedCaCertificates(QSslCertificate::fromPath(pki_->filePath("trusted.pem")));
-    }
-    static void TearDownTestSuite() { delete pki_; }
+    static void SetUpTestSuite() { authorities_ = new TestAuthorities; }
+    static void TearDownTestSuite() { delete authorities_; }
+    static QStringList Files(const QString &name) { return authorities_->Files(name); }
 
-    static QStringList Files(const QString &name)
-    {
-        return {pki_->filePath(name + ".pem"), pki_->filePath(name + ".key")};
-    }
-
-    static void Run(const QStringList &arguments)
-    {
-        QProcess openssl;
-        openssl.setWorkingDirectory(pki_->path());
-        openssl.start("openssl", arguments);
-        ASSERT_TRUE(openssl.waitForFinished(20000));
-        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
-    }
-    static void MakeAuthority(const QString &name)
-    {
-        Run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
-             "2", "-subj", "/CN=" + name + " test authority", "-keyout", name + ".key", "-out",
-             name + ".pem"});
-    }
-    static void MakeServer(const QString &name, const QString &authority, const QString &altNames)
-    {
-        Run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
-             "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"});
-        QFile extensions(pki_->filePath(name + ".ext"));
-        ASSERT_TRUE(extensions.open(QIODevice::WriteOnly));
-        extensions.write("subjectAltName=" + altNames.toLatin1() + "\n");
-        extensions.close();
-        Run({"x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
-             "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem"});
-    }
-
-    static inline QTemporaryDir *pki_ = nullptr;
+    static inline TestAuthorities *authorities_ = nullptr;
 };
 
 TEST_F(Tls, DownloadsFromATrustedServer)

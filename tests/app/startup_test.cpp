@@ -162,11 +162,19 @@ TEST_P(InstallerRunTest, PackageDecidesHowTheRunEnds)
     const QString path = PackagePath(folder());
     if (c.package)
         WriteFile(path, c.package());
-    // A run that goes on is ended the way a user ends it.
-    QTimer::singleShot(100, qApp, [] {
-        if (TForm2 *form = MainWindow())
+    // A run that goes on is ended the way a user ends it, once its opening load is done (a
+    // close during the load would cut it short).
+    int looks = 0;
+    std::function<void()> closeWhenLoaded = [&] {
+        TForm2 *form = MainWindow();
+        if (!form)
+            return;
+        if (!QDir(folder() + "download").exists() && ++looks < 250)
+            QTimer::singleShot(20, qApp, closeWhenLoaded);
+        else
             form->close();
-    });
+    };
+    QTimer::singleShot(100, qApp, closeWhenLoaded);
     EXPECT_EQ(RunMainWindow<TForm2>(), c.status);
     // The opening load creates the download folder: it ran unless creation failed.
     EXPECT_EQ(QDir(folder() + "download").exists(), c.status == 0);

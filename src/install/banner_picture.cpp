@@ -54,9 +54,11 @@ QImage LoadBannerPicture(const QByteArray &data, const QImage &current)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, format);
     reader.setDecideFormatFromContent(false);
+    // Decoding at full size first would need memory for every pixel the header claims (9000 x
+    // 8000 is beyond Qt's limit); the stretched banner shows no more than its own pixels.
     const QSize size = reader.size();
-    if (size.isValid() && (size.width() > LargestPictureSide || size.height() > LargestPictureSide))
-        reader.setScaledSize(size.scaled(LargestPictureSide, LargestPictureSide, Qt::KeepAspectRatio));
+    if (size.isValid() && (size.width() > BannerSize.width() || size.height() > BannerSize.height()))
+        reader.setScaledSize(BannerSize);
     QImage picture = reader.read(); // the first frame or page only
     if (picture.isNull())
         throw Failure("EInvalidGraphic", reader.errorString());

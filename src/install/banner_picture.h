@@ -20,3 +20,7 @@ inline constexpr QSize BannerSize(965, 477);
 // tell its size beforehand is decoded within Qt's image allocation limit. Throws Failure when
 // the data is rejected or cannot be decoded.
 QImage LoadBannerPicture(const QByteArray &data, const QImage &current);
+
+// The size the picture's header gives, before it is fitted to the banner; invalid when the
+// leading bytes name no format or the header does not tell.
+QSize PictureSizeOf(const QByteArray &data);

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray body = InputBytes(data, size).toByteArray();
     const QByteArray format = PictureFormatOf(body);
     FUZZ_REQUIRE(body.size() >= 4 || format.isEmpty());
+    FUZZ_REQUIRE(!format.isEmpty() || !PictureSizeOf(body).isValid());
     QImage picture;
     try {
         picture = LoadBannerPicture(body, current);

@@ -96,11 +96,18 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
     if (OpenMode != zmRead)
         throw Failure("ENotSupportedException", "Only reading is supported");
     Close();
+    const QFileInfo Info(ZipFileName);
+    const auto OpenError = [&](const QString &Reason) {
+        return Failure("EFOpenError", QString("Cannot open file \"%1\". %2")
+                                          .arg(QDir::cleanPath(Info.absoluteFilePath()), Reason));
+    };
+    // Opening a FIFO waits for a writer that may never come, and a device has no end to search
+    // from: only a regular file (or a link to one) is an archive.
+    if (Info.exists() && !Info.isFile())
+        throw OpenError("Not a regular file");
     FStream.setFileName(ZipFileName);
     if (!FStream.open(QIODevice::ReadOnly))
-        throw Failure("EFOpenError", QString("Cannot open file \"%1\". %2")
-                                         .arg(QDir::cleanPath(QFileInfo(ZipFileName).absoluteFilePath()),
-                                              FStream.errorString()));
+        throw OpenError(FStream.errorString());
     try {
         LoadCentralDirectory();
     } catch (...) {

@@ -33,15 +33,20 @@ protected:
         return tool.exitCode();
     }
 
-    void ServeGoodProduct(const QByteArray &archive)
+    static QByteArray BluePng(int width, int height)
     {
-        QImage banner(965, 477, QImage::Format_RGB32);
+        QImage banner(width, height, QImage::Format_RGB32);
         banner.fill(Qt::blue);
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         banner.save(&buffer, "png");
-        server.On("/banner", ScriptServer::Ok(png));
+        return png;
+    }
+
+    void ServeGoodProduct(const QByteArray &archive)
+    {
+        server.On("/banner", ScriptServer::Ok(BluePng(965, 477)));
         server.On("/notice", ScriptServer::Ok("请加客服QQ 1"));
         server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A"));
         server.On("/versions?pid=demo&act=down&vid=1&fee=1",
@@ -71,6 +76,17 @@ TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall)
     EXPECT_TRUE(output.contains(QStringLiteral("PNG, 965 x 477 pixels")));
     EXPECT_TRUE(output.contains(QStringLiteral("-> download/setup.zip, unpacked into download/setup/")));
     EXPECT_TRUE(output.contains(QStringLiteral("\"setup.sh\" is executable")));
+}
+
+// The installer decodes a picture larger than the banner at the banner's size; the check
+// still names the size the publisher made.
+TEST_F(PackToolCheck, NamesTheSizeOfALargeBannerAsMade)
+{
+    ServeGoodProduct({});
+    server.On("/banner", ScriptServer::Ok(BluePng(2000, 1000)));
+    EXPECT_EQ(Check(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("PNG, 2000 x 1000 pixels, stretched to 965 x 477")))
+        << output.toStdString();
 }
 
 TEST_F(PackToolCheck, WithoutDownloadTheArchiveIsNotFetched)

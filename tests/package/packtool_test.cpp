@@ -84,6 +84,25 @@ TEST_F(PacktoolTest, ShowPrintsTheFieldsByName)
                                       "NoticeAddress: \nVersionListAddress: http://a.test/v.php\n"));
 }
 
+// The package's text is anyone's bytes: what would end or rewrite a terminal line is shown
+// escaped, and a backslash is doubled so that an escape cannot be forged.
+TEST_F(PacktoolTest, ShowEscapesControlCharactersInFields)
+{
+    const QString triple = QStringLiteral("http://a.test/b.png,http://a.test/ad,http://a.test/n");
+    WriteFile(file("pack.db"),
+              PackageFile(FieldsText({{2, QStringLiteral("id") + QChar(0) + QStringLiteral("tail")},
+                                      {15, QStringLiteral("setup\\x0a\r\n.exe")},
+                                      {21, triple},
+                                      {30, QStringLiteral("http://v.test/\x1b[2J\t\x7f")}})));
+    const ToolRun run = Packtool({"show", file("pack.db")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("PackageId: id\\x00tail\nLauncherName: setup\\\\x0a\\x0d\\x0a.exe\n"
+                                      "AddressTriple: %1\nBannerAddress: http://a.test/b.png\n"
+                                      "AdAddress: http://a.test/ad\nNoticeAddress: http://a.test/n\n"
+                                      "VersionListAddress: http://v.test/\\x1b[2J\\x09\\x7f\n")
+                           .arg(triple));
+}
+
 TEST_F(PacktoolTest, AppendToCopyKeepsTheOriginal)
 {
     static const char bytes[] = "\x7F"

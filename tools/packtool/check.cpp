@@ -81,12 +81,14 @@ void CheckBanner(Report &report, const QString &address)
     }
     try {
         const QImage picture = LoadBannerPicture(body, QImage());
-        const bool fits = picture.width() == 965 && picture.height() == 477;
+        // A large picture is decoded at the banner's size: the publisher wants to hear its own.
+        const QSize declared = PictureSizeOf(body);
+        const QSize size = declared.isValid() ? declared : picture.size();
         report.Ok(topic, QStringLiteral("%1, %2 x %3 pixels%4")
                              .arg(QString::fromLatin1(format).toUpper())
-                             .arg(picture.width())
-                             .arg(picture.height())
-                             .arg(fits ? QString() : QStringLiteral(", stretched to 965 x 477")));
+                             .arg(size.width())
+                             .arg(size.height())
+                             .arg(size == BannerSize ? QString() : QStringLiteral(", stretched to 965 x 477")));
     } catch (const Failure &failure) {
         report.Fail(topic,
                     QStringLiteral("a %1 picture that cannot be decoded (%2); the built-in banner stays")

@@ -3,7 +3,8 @@
 # minimal Debian 12 root file system that has no Qt, and runs it there, on the host's Xvfb:
 #   (a) no pack.db: the missing-package box is answered with the keyboard, the window's
 #       opening load runs, exit status 0; the process maps Qt and ICU from the bundle only;
-#   (b) a full install against the sample service on the host (GBK version list and address
+#   (b) https addresses: the TLS backend and OpenSSL load from the bundle;
+#   (c) a full install against the sample service on the host (GBK version list and address
 #       lookup, download, unpack, the setup program run inside the tree), driven by
 #       tests/install/drive_installer.sh.
 # The tree is debootstrap's minbase plus only what the README says the user's system must
@@ -54,8 +55,9 @@ if [ "${1:-}" != --inside ]; then
         skip "the Debian mirror $mirror does not answer (no network?)"
 
     # What the README's "Shipping a copy" asks of the user's system beyond minbase (glibc and
-    # libstdc++ are in it): fontconfig's library and a font with Chinese characters.
-    packages=libfontconfig1,fonts-wqy-microhei
+    # libstdc++ are in it): fontconfig's library, a font with Chinese characters and Xlib's
+    # locale files.
+    packages=libfontconfig1,fonts-wqy-microhei,libx11-data
     tree=$work/root
     stamp="minbase bookworm $packages"
     if [ "$(cat "$work/root.stamp" 2>/dev/null)" != "$stamp" ]; then
@@ -114,7 +116,9 @@ cp "$XAUTHORITY" "$tree/tmp/Xauthority"
 chmod 644 "$tree/tmp/Xauthority"
 
 # Starts the installer inside the tree as an unprivileged user, with nothing of the host's
-# environment but the display. Every step execs, so the process keeps the caller's pid.
+# environment but the display and a UTF-8 locale, as a desktop session sets (in the C locale
+# Xlib cannot write the Chinese title into WM_NAME, which xdotool searches). Every step execs,
+# so the process keeps the caller's pid.
 cat >"$work/run-in-tree.sh" <<EOF
 #!/bin/sh
 exec unshare -m -- sh -c '
@@ -123,7 +127,7 @@ exec unshare -m -- sh -c '
     mount --bind /dev "$tree/dev"
     mkdir -p "$tree/tmp/.X11-unix"
     mount --bind /tmp/.X11-unix "$tree/tmp/.X11-unix"
-    exec chroot --userspec=65534:65534 "$tree" /usr/bin/env -i HOME=/home/user \
+    exec chroot --userspec=65534:65534 "$tree" /usr/bin/env -i HOME=/home/user LANG=C.UTF-8 \
         DISPLAY="$DISPLAY" XAUTHORITY=/tmp/Xauthority /home/user/ship/Installer'
 EOF
 chmod 755 "$work/run-in-tree.sh"
@@ -167,6 +171,33 @@ kill "$watchdog" 2>/dev/null || true
 [ "$status" = 0 ] || { cat "$shots/$case.log"; fail "exit status $status, expected 0"; }
 [ -d "$app/download" ] || fail "the window's opening load did not run"
 echo "ok ($case): box \"Installer\" answered, exit status 0, Qt and ICU from the bundle, screenshot $shots/$case.png"
+
+# Qt's TLS backend and OpenSSL are opened by name at run time, not linked: an https address
+# (nothing listens on port 9, so it fails quickly) makes the installer load them, from the
+# bundle or not at all.
+case=tls
+rm -rf "$app/download"
+"$build/tools/packtool/packtool" write --pid tls --launcher setup.sh --banner https://127.0.0.1:9/b.png \
+    --ad https://127.0.0.1:9/ --notice https://127.0.0.1:9/n --versions https://127.0.0.1:9/v --bundle "$app"
+chown 65534:65534 "$app/pack.db"
+(cd "$app" && exec "$work/run-in-tree.sh") >"$shots/$case.log" 2>&1 & pid=$!
+(sleep 60; kill -9 "$pid" 2>/dev/null) & watchdog=$!
+window=$(wait_window '^软件在线安装$') || { kill "$pid" 2>/dev/null; cat "$shots/$case.log"; fail "the window did not open"; }
+for _ in $(seq 50); do
+    grep -qF "$app/lib/libssl.so.3" "/proc/$pid/maps" && break
+    sleep 0.2
+done
+import -window root "$shots/$case.png"
+maps=$(awk '$6 ~ /\.so/ { print $6 }' "/proc/$pid/maps" | sort -u)
+for lib in tls/libqopensslbackend.so lib/libssl.so.3 lib/libcrypto.so.3; do
+    grep -qxF "$app/$lib" <<<"$maps" || fail "the process did not map the bundle's $lib"
+done
+python3 "$src/tests/install/close_window.py" "$window"
+status=0
+wait "$pid" || status=$?
+kill "$watchdog" 2>/dev/null || true
+[ "$status" = 0 ] || { cat "$shots/$case.log"; fail "exit status $status after the window was closed"; }
+echo "ok ($case): an https address loaded the TLS backend and OpenSSL from the bundle"
 
 case=install
 rm -rf "$app/download"

@@ -137,7 +137,8 @@ TEST_F(PacktoolTest, BundleKeepsWhatTheFolderHolds)
 TEST_F(PacktoolTest, BundleThatIsAFileFails)
 {
     WriteFile(file("out"), "not a folder");
-    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", file("out")});
+    const ToolRun run =
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", file("out")});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains("cannot create the folder")) << run.err.toStdString();
     EXPECT_EQ(ReadFile(file("out")), "not a folder");
@@ -226,7 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgumentsCase{"ShowWithoutFile", {"show"}, "show takes one package file"},
                       BadArgumentsCase{"MissingSetting", WriteWithout("--ad"), "--ad is missing"},
                       BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o, --append-to or --bundle"},
-                      BadArgumentsCase{"BundleAndOutput", WriteWith("--pid", "x") << "--bundle" << "b",
+                      BadArgumentsCase{"BundleAndOutput",
+                                       WriteWith("--pid", "x") << "--bundle"
+                                                               << "b",
                                        "--bundle takes the place of -o and --append-to"},
                       BadArgumentsCase{"UnknownOption", WriteWith("--pid", "x") << "--colour", "colour"},
                       BadArgumentsCase{"StrayArgument", WriteWith("--pid", "x") << "extra", "\"extra\""},

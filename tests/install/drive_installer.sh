@@ -8,6 +8,8 @@
 #   UNPACK_NAME/ARCHIVE_NAME are what the chosen version's address names in download/.
 #   With "refusal" the install must end in a notice instead, with nothing unpacked or started
 #   and the archive gone.
+# INSTALLER_LAUNCH, when set, is a program that starts the installer in the caller's process (by
+# exec), for example inside another root file system; it runs in APP_FOLDER.
 # Every wait is bounded; exits non-zero when a check fails.
 set -uo pipefail
 
@@ -22,7 +24,7 @@ fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
 combo_x=209 combo_y=544 button_x=781 button_y=541 label_geometry=657x17+152+517
 
 mkdir -p "$shots"
-(cd "$app" && exec ./Installer) >"$shots/installer.log" 2>&1 &
+(cd "$app" && exec "${INSTALLER_LAUNCH:-./Installer}") >"$shots/installer.log" 2>&1 &
 pid=$!
 cleanup() { kill "$pid" 2>/dev/null; }
 trap cleanup EXIT

@@ -1,7 +1,9 @@
 #include "package_fixture.h"
 #include "package_reader.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -129,6 +131,38 @@ TEST_F(PacktoolTest, AppendInPlace)
     ExpectWrittenSettings(file("setup.bin"));
 }
 
+TEST_F(PacktoolTest, BundleWritesPackDbIntoTheFolderMakingItFirst)
+{
+    const QString folder = file("ship/out");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", folder});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(folder + "/pack.db");
+    EXPECT_EQ(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"pack.db"});
+}
+
+TEST_F(PacktoolTest, BundleKeepsWhatTheFolderHolds)
+{
+    const QString folder = file("out");
+    ASSERT_TRUE(QDir().mkpath(folder + "/lib"));
+    WriteFile(folder + "/Installer", "program");
+    WriteFile(folder + "/pack.db", "an older package");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", folder});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(folder + "/pack.db");
+    EXPECT_EQ(ReadFile(folder + "/Installer"), "program");
+    EXPECT_TRUE(QFileInfo(folder + "/lib").isDir());
+}
+
+TEST_F(PacktoolTest, BundleThatIsAFileFails)
+{
+    WriteFile(file("out"), "not a folder");
+    const ToolRun run =
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", file("out")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("cannot create the folder")) << run.err.toStdString();
+    EXPECT_EQ(ReadFile(file("out")), "not a folder");
+}
+
 struct ShowErrorCase {
     const char *name;
     QByteArray file; // empty: no file at all
@@ -211,7 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgumentsCase{"UnknownCommand", {"pack"}, "unknown command \"pack\""},
                       BadArgumentsCase{"ShowWithoutFile", {"show"}, "show takes one package file"},
                       BadArgumentsCase{"MissingSetting", WriteWithout("--ad"), "--ad is missing"},
-                      BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o or --append-to"},
+                      BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o, --append-to or --bundle"},
+                      BadArgumentsCase{"BundleAndOutput",
+                                       WriteWith("--pid", "x") << "--bundle"
+                                                               << "b",
+                                       "--bundle takes the place of -o and --append-to"},
                       BadArgumentsCase{"UnknownOption", WriteWith("--pid", "x") << "--colour", "colour"},
                       BadArgumentsCase{"StrayArgument", WriteWith("--pid", "x") << "extra", "\"extra\""},
                       BadArgumentsCase{"GraveAccent", WriteWith("--pid", "a`b"),

@@ -16,10 +16,11 @@ struct Command {
 const Command commands[] = {
     {"write", RunWrite,
      "write --pid ID --launcher FILE --banner URL --ad URL --notice URL --versions URL\n"
-     "        [--public-key FILE.pub] (-o pack.db | --append-to FILE [-o OUT])\n"
+     "        [--public-key FILE.pub] (-o pack.db | --append-to FILE [-o OUT] | --bundle FOLDER)\n"
      "      Writes a package. --append-to puts it at the end of a copy of FILE, written to OUT\n"
-     "      or, without -o, over FILE itself. Files are replaced atomically. With --public-key\n"
-     "      the installer accepts only archives signed with that minisign key."},
+     "      or, without -o, over FILE itself; --bundle writes FOLDER/pack.db, making FOLDER if\n"
+     "      needed, for scripts/bundle.sh FOLDER to ship. Files are replaced atomically. With\n"
+     "      --public-key the installer accepts only archives signed with that minisign key."},
     {"show", RunShow,
      "show pack.db\n"
      "      Prints the package's fields as the installer reads them, or the error it would meet."},

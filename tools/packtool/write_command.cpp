@@ -7,6 +7,7 @@
 #include "text.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
@@ -84,6 +85,7 @@ int RunWrite(const QStringList &arguments)
     parser.addOption({{"o", "output"}, {}, QStringLiteral("file")});
     parser.addOption({QStringLiteral("append-to"), {}, QStringLiteral("file")});
     parser.addOption({QStringLiteral("public-key"), {}, QStringLiteral("file")});
+    parser.addOption({QStringLiteral("bundle"), {}, QStringLiteral("folder")});
     if (!parser.parse(QStringList{QStringLiteral("packtool write")} + arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -119,9 +121,19 @@ int RunWrite(const QStringList &arguments)
     }
 
     const QString base = parser.value(QStringLiteral("append-to"));
-    const QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;
+    QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;
+    if (parser.isSet(QStringLiteral("bundle"))) {
+        if (!output.isEmpty())
+            return UsageError(QStringLiteral("--bundle takes the place of -o and --append-to"));
+        // The folder may not exist yet: the package can be written before scripts/bundle.sh
+        // fills the folder, which then keeps it.
+        const QString folder = parser.value(QStringLiteral("bundle"));
+        if (folder.isEmpty() || !QDir().mkpath(folder))
+            return FileError("create the folder", folder, QStringLiteral("mkdir failed"));
+        output = QDir(folder).filePath(QStringLiteral("pack.db"));
+    }
     if (output.isEmpty())
-        return UsageError(QStringLiteral("give -o or --append-to"));
+        return UsageError(QStringLiteral("give -o, --append-to or --bundle"));
 
     return WriteAtomically(output, base, PackageBytes(fields));
 }

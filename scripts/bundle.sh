@@ -3,9 +3,11 @@
 # libraries it needs beyond a plain desktop's, the Qt plugins it loads and a qt.conf, all found
 # through run paths relative to the folder. Writes OUT.tar.xz beside it.
 #
-# usage: scripts/bundle.sh [--build DIR] [--full-icu] OUT
+# usage: scripts/bundle.sh [--build DIR] [--full-icu] [--quick] OUT
 #   --build     the build folder holding src/app/Installer (default: build/)
 #   --full-icu  keep all of ICU's data (31 MB) instead of the GBK converter alone
+#   --quick     compress OUT.tar.xz fast rather than small (for tests: the same files, 2-3
+#               minutes less, a larger download)
 # A pack.db already in OUT (packtool write --bundle OUT) is kept and shipped; everything else
 # the script puts into OUT is made anew.
 #
@@ -15,18 +17,19 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-build=$root/build full_icu=false out=""
+build=$root/build full_icu=false out="" xz_level=(-9e)
 while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$2; shift ;;
     --full-icu) full_icu=true ;;
-    -*) echo "usage: $0 [--build DIR] [--full-icu] OUT" >&2; exit 2 ;;
-    *) [ -z "$out" ] || { echo "usage: $0 [--build DIR] [--full-icu] OUT" >&2; exit 2; }
+    --quick) xz_level=(-1) ;;
+    -*) echo "usage: $0 [--build DIR] [--full-icu] [--quick] OUT" >&2; exit 2 ;;
+    *) [ -z "$out" ] || { echo "usage: $0 [--build DIR] [--full-icu] [--quick] OUT" >&2; exit 2; }
        out=$1 ;;
     esac
     shift
 done
-[ -n "$out" ] || { echo "usage: $0 [--build DIR] [--full-icu] OUT" >&2; exit 2; }
+[ -n "$out" ] || { echo "usage: $0 [--build DIR] [--full-icu] [--quick] OUT" >&2; exit 2; }
 
 installer=$build/src/app/Installer
 [ -x "$installer" ] || { echo "bundle: no $installer; build first (cmake --build $build)" >&2; exit 1; }
@@ -157,7 +160,7 @@ rm -rf "$work"
 trap - EXIT
 parent=$(dirname "$out") name=$(basename "$out")
 contents=("${contents[@]/#/$name/}")
-tar -C "$parent" --owner=0 --group=0 --sort=name -cf - "${contents[@]}" | xz -9e -T1 >"$out.tar.xz.part"
+tar -C "$parent" --owner=0 --group=0 --sort=name -cf - "${contents[@]}" | xz "${xz_level[@]}" -T1 >"$out.tar.xz.part"
 mv "$out.tar.xz.part" "$out.tar.xz"
 
 echo "bundle: $out ($(du -sh "$out" | cut -f1)), $out.tar.xz ($(du -h "$out.tar.xz" | cut -f1))"

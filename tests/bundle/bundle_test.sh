@@ -95,7 +95,7 @@ if [ "${1:-}" != --inside ]; then
 
     echo "== bundling, then unpacking the archive into the tree"
     rm -rf "$work/ship" "$work/ship.tar.xz" "$tree/home/user"
-    "$src/scripts/bundle.sh" --build "$build" "$work/ship"
+    "$src/scripts/bundle.sh" --quick --build "$build" "$work/ship"
     mkdir -p "$tree/home/user"
     tar -C "$tree/home/user" -xJf "$work/ship.tar.xz"
     [ -x "$tree/home/user/ship/Installer" ] || { echo "FAIL: the archive holds no ship/Installer"; exit 1; }

@@ -12,19 +12,38 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-TOutputFile::TOutputFile(int Handle)
+TOutputFile::~TOutputFile()
 {
-    FFile.open(Handle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    close(FHandle);
 }
 
 bool TOutputFile::Write(const char *Data, qint64 Count)
 {
-    return FFile.write(Data, Count) == Count;
+    while (Count > 0) {
+        const ssize_t Done = write(FHandle, Data, size_t(Count));
+        if (Done < 0 && errno == EINTR)
+            continue;
+        if (Done <= 0)
+            return false;
+        Data += Done;
+        Count -= Done;
+    }
+    return true;
 }
 
 void TOutputFile::SetModifiedTime(const QDateTime &Time)
 {
-    FFile.setFileTime(Time, QFileDevice::FileModificationTime);
+    const qint64 Milliseconds = Time.toMSecsSinceEpoch();
+    timespec Times[2];
+    Times[0].tv_sec = 0;
+    Times[0].tv_nsec = UTIME_OMIT; // the access time stays as the write left it
+    Times[1].tv_sec = time_t(Milliseconds / 1000);
+    Times[1].tv_nsec = long(Milliseconds % 1000) * 1000000;
+    if (Times[1].tv_nsec < 0) {
+        Times[1].tv_sec -= 1;
+        Times[1].tv_nsec += 1000000000;
+    }
+    futimens(FHandle, Times);
 }
 
 void TOutputFile::SetUnixMode(uint Mode)
@@ -32,14 +51,14 @@ void TOutputFile::SetUnixMode(uint Mode)
     // The owner keeps the right to write, so that the same archive can be unpacked again over
     // a leftover folder, as an install run a second time does; only the DOS read-only
     // attribute makes a file that refuses to be replaced.
-    fchmod(FFile.handle(), (Mode & 0777) | S_IWUSR);
+    fchmod(FHandle, (Mode & 0777) | S_IWUSR);
 }
 
 void TOutputFile::ClearWriteBits()
 {
     struct stat Status;
-    if (fstat(FFile.handle(), &Status) == 0)
-        fchmod(FFile.handle(), Status.st_mode & 0555);
+    if (fstat(FHandle, &Status) == 0)
+        fchmod(FHandle, Status.st_mode & 0555);
 }
 
 TOutputFolder::TOutputFolder(const QString &FullPath) : FPath(FullPath) {}
@@ -130,14 +149,26 @@ int TOutputFolder::OpenLevels(const QStringList &Levels, const QString &Folder)
 int TOutputFolder::WalkLevels(const QStringList &Levels)
 {
     int Handle = OpenRoot();
+    qsizetype Made = 0;
+    qsizetype FirstMade = -1;
     for (const QString &Level : Levels) {
         if (Handle < 0)
             return -1;
         const QByteArray Name = QFile::encodeName(Level);
         int Next = openat(Handle, Name.constData(), FolderFlags);
-        if (Next < 0 && errno == ENOENT && (mkdirat(Handle, Name.constData(), 0777) == 0 || errno == EEXIST))
-            Next = openat(Handle, Name.constData(), FolderFlags);
+        if (Next < 0 && errno == ENOENT) {
+            const bool MadeNow = mkdirat(Handle, Name.constData(), 0777) == 0;
+            if (MadeNow && FirstMade < 0)
+                FirstMade = Made;
+            if (MadeNow || errno == EEXIST)
+                Next = openat(Handle, Name.constData(), FolderFlags);
+        }
         const int Error = errno;
+        ++Made;
+        if (FirstMade >= 0 && (Next < 0 || Made == Levels.size())) {
+            NoteMade(Levels, FirstMade, Made, QString());
+            FirstMade = -1;
+        }
         if (Handle != FRootHandle)
             close(Handle);
         errno = Error;
@@ -173,11 +204,49 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     const int Folder = OpenLevels(Target.Levels, Target.Folder);
     // A file without write permission is read-only for every user, the superuser included.
     struct stat Status;
-    if (Folder >= 0 && fstatat(Folder, Name.constData(), &Status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(Status.st_mode) && (Status.st_mode & 0222) == 0)
+    const bool Existed = Folder >= 0 && fstatat(Folder, Name.constData(), &Status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (Existed && S_ISREG(Status.st_mode) && (Status.st_mode & 0222) == 0)
         throw Refused(EACCES);
     const int Handle = Folder < 0 ? -1 : openat(Folder, Name.constData(), Flags, 0666);
     if (Handle < 0)
         throw Refused(errno);
+    if (!Existed)
+        NoteMade(Target.Levels, 0, 0, Target.FileName);
     return std::make_unique<TOutputFile>(Handle);
+}
+
+void TOutputFolder::NoteMade(const QStringList &Levels, qsizetype First, qsizetype End,
+                             const QString &FileName)
+{
+    if (FEntry >= 0)
+        FNewlyMade.push_back({FEntry, Levels, First, End, FileName});
+}
+
+void TOutputFolder::ForgetBefore(int Index)
+{
+    while (!FNewlyMade.empty() && FNewlyMade.front().Index < Index)
+        FNewlyMade.pop_front();
+}
+
+void TOutputFolder::Undo(int AfterIndex)
+{
+    FEntry = -1;
+    // Latest first, so a folder is empty of what was made in it when its turn comes; a folder
+    // that holds anything else stays.
+    for (auto Made = FNewlyMade.rbegin(); Made != FNewlyMade.rend(); ++Made) {
+        if (Made->Index <= AfterIndex)
+            continue;
+        if (!Made->FileName.isEmpty()) {
+            const int Folder = OpenLevels(Made->Levels, Made->Levels.join(u'/'));
+            if (Folder >= 0)
+                unlinkat(Folder, QFile::encodeName(Made->FileName).constData(), 0);
+        }
+        for (qsizetype Level = Made->End - 1; Level >= Made->First; --Level) {
+            const QStringList Parent = Made->Levels.mid(0, Level);
+            const int Folder = OpenLevels(Parent, Parent.join(u'/'));
+            if (Folder >= 0)
+                unlinkat(Folder, QFile::encodeName(Made->Levels[Level]).constData(), AT_REMOVEDIR);
+        }
+    }
+    FNewlyMade.clear();
 }

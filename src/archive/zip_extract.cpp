@@ -3,13 +3,14 @@
 #include "entry_names.h"
 #include "zip_file.h"
 
-void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encoding)
+void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encoding,
+                    const TExtractOptions &Options)
 {
     CheckCodePage(Encoding);
     TZipFile Zip;
     Zip.SetEncoding(Encoding);
     Zip.Open(ZipFileName, zmRead);
-    Zip.ExtractAll(Path);
+    Zip.ExtractAll(Path, Options);
     Zip.Close();
 }
 

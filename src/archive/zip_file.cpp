@@ -1,8 +1,8 @@
 #include "zip_file.h"
 
 #include "compression_handlers.h"
-#include "dos_time.h"
 #include "entry_names.h"
+#include "entry_pool.h"
 #include "failure.h"
 #include "output_folder.h"
 
@@ -18,11 +18,6 @@ namespace {
 constexpr qint64 EndRecordSearchSpan = 65535;
 constexpr qint64 SearchWindowSize = 1027;
 constexpr int UnicodePathId = 0x7075;
-constexpr quint8 HostMsDos = 0;
-constexpr quint8 HostUnix = 3;
-constexpr uint UnixFileTypeMask = 0170000;
-constexpr uint UnixSymbolicLink = 0120000;
-constexpr quint32 DosReadOnly = 0x01;
 
 Failure ZipReadError()
 {
@@ -42,46 +37,6 @@ quint32 Get32(const char *Data)
 quint32 Crc32Of(const char *Data, qint64 Count, quint32 Crc = 0)
 {
     return crc32_z(Crc, reinterpret_cast<const Bytef *>(Data), size_t(Count));
-}
-
-// Copies exactly Size bytes in blocks of up to 1 MiB and returns their CRC-32.
-quint32 CopyData(TZipStream &Reader, quint32 Size, TOutputFile &Output)
-{
-    quint32 Crc = 0;
-    if (Size == 0)
-        return Crc;
-    const qint64 BufferSize = qMin<qint64>(TZipFile::CopyBufferSize, Size);
-    std::unique_ptr<char[]> Buffer(new char[BufferSize]);
-    for (quint32 Remaining = Size; Remaining > 0;) {
-        const qint64 Block = qMin<qint64>(BufferSize, Remaining);
-        for (qint64 Got = 0; Got < Block;) {
-            const qint64 Count = Reader.Read(Buffer.get() + Got, Block - Got);
-            if (Count <= 0)
-                throw Failure("EReadError", "Stream read error");
-            Got += Count;
-        }
-        if (!Output.Write(Buffer.get(), Block))
-            throw Failure("EWriteError", "Stream write error");
-        Crc = Crc32Of(Buffer.get(), Block, Crc);
-        Remaining -= quint32(Block);
-    }
-    return Crc;
-}
-
-// Host 0 archives carry DOS attributes, of which only read-only means anything here; host 3
-// archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
-// entries become plain files, so their link permissions are not given to them.
-void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
-{
-    const QDateTime Modified = DosDateTimeToLocal(LocalHeader.ModifiedDateTime);
-    if (Modified.isValid())
-        Output.SetModifiedTime(Modified);
-    const uint UnixMode = Item.ExternalAttributes >> 16;
-    if (Item.HostSystem() == HostMsDos && (Item.ExternalAttributes & DosReadOnly))
-        Output.ClearWriteBits();
-    else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
-             (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
-        Output.SetUnixMode(UnixMode);
 }
 
 } // namespace
@@ -261,10 +216,12 @@ void TZipFile::RequireReadable() const
 
 void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader)
 {
-    LocalHeader = ReadLocal(Index, Stream).Header;
+    TStreamConstructor Decompress;
+    LocalHeader = ReadLocal(Index, Decompress).Header;
+    Stream = Decompress(FStream, *this, LocalHeader);
 }
 
-TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, std::unique_ptr<TZipStream> &Stream)
+TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompress)
 {
     RequireReadable();
     if (Index < 0 || size_t(Index) >= FFiles.size())
@@ -305,11 +262,9 @@ TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, std::unique_ptr<TZipStream>
         Slot->Offset = Item.LocalHeaderOffset;
     }
 
-    const TStreamConstructor Decompress =
-        FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
+    Decompress = FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
     if (!Decompress)
         throw Failure("EListError", "Item not found");
-    Stream = Decompress(FStream, *this, Slot->Header);
     return *Slot;
 }
 
@@ -334,57 +289,88 @@ bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFi
     return false;
 }
 
-void TZipFile::ExtractAll(const QString &Path)
+QString TZipFile::HandlePath() const
+{
+    // The open file itself, not whatever its name may point at by now.
+    const QString Own = QStringLiteral("/proc/self/fd/%1").arg(FStream.handle());
+    return QFileInfo::exists(Own) ? Own : FStream.fileName();
+}
+
+void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
 {
     RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
+    TEntryPool Pool(*this, HandlePath(), TEntryPool::WorkersFor(Options.Threads), Options.Control);
+    TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
-    for (int Index = 0; Index < Count; ++Index)
-        Extract(Index, Folder, Path, true);
+    int Settled = 0;
+    for (int Index = 0; Index < Count && Pool.WaitToGo(Index, Settled); ++Index) {
+        Folder.ForgetBefore(Settled);
+        // With nothing before it unwritten, no failure can undo what this entry makes.
+        Folder.BeginEntry(Settled < Index ? Index : -1);
+        try {
+            if (Control && Control->Stop.load())
+                ThrowExtractionStopped();
+            Extract(Index, Folder, Path, true, Pool);
+        } catch (...) {
+            Pool.Fail(Index, std::current_exception());
+        }
+    }
+    Pool.Join();
+    // What entries after the failure made is gone again, as if they had not been reached.
+    if (Pool.FailedIndex() >= 0)
+        Folder.Undo(Pool.FailedIndex());
+    Pool.Rethrow();
 }
 
 void TZipFile::Extract(int Index, const QString &Path, bool CreateSubdirs)
 {
+    RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
-    Extract(Index, Folder, Path, CreateSubdirs);
+    TEntryPool Pool(*this, HandlePath(), 0, nullptr);
+    try {
+        Extract(Index, Folder, Path, CreateSubdirs, Pool);
+    } catch (...) {
+        Pool.Fail(Index, std::current_exception());
+    }
+    Pool.Rethrow();
 }
 
-void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs)
+void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs,
+                       TEntryPool &Pool)
 {
-    std::unique_ptr<TZipStream> Reader;
-    TLocalSlot &Local = ReadLocal(Index, Reader);
+    TEntryJob Job;
+    TLocalSlot &Local = ReadLocal(Index, Job.Decompress);
     const TZipHeader &Item = FFiles[Index];
     if (!Local.NameKnown) {
         Local.HasUnicodeName = GetUTF8PathFromExtraField(Local.Header, Local.UnicodeName);
         Local.NameKnown = true;
     }
-    QString Name;
     TEntryTarget Target;
     if (Local.HasUnicodeName) {
-        Name = Local.UnicodeName;
+        Job.Name = Local.UnicodeName;
         if (!Local.Target || Local.TargetPath != Path || Local.TargetSubdirs != CreateSubdirs) {
-            Local.Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+            Local.Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
             Local.TargetPath = Path;
             Local.TargetSubdirs = CreateSubdirs;
         }
         Target = *Local.Target;
     } else {
-        Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
-        Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+        Job.Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
+        Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
     }
     if (Target.IsFolder) {
         Folder.MakeFolders(Target);
         return;
     }
-    std::unique_ptr<TOutputFile> Output = Folder.CreateFile(Target);
-    const quint32 Crc = CopyData(*Reader, Item.UncompressedSize, *Output);
-    // Nothing past the size was written; an entry whose data goes on is refused all the same,
-    // since its size, and so the space checked for it, was not its own.
-    if (Item.UncompressedSize > 0 && Reader->GoesOn())
-        throw Failure("EZipException", QString("Entry \"%1\" holds more data than its size of %2 bytes")
-                                           .arg(Name)
-                                           .arg(Item.UncompressedSize));
-    if (Crc != Item.CRC32)
-        throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Name));
-    ApplyTimeAndAttributes(Item, Local.Header, *Output);
+    Job.FullPath = Folder.FullPath(Target);
+    if (!Pool.WaitForRoom(Job.FullPath))
+        return;
+    Job.Index = Index;
+    Job.Item = &Item;
+    Job.LocalHeader = Local.Header;
+    Job.DataStart = Local.Offset + 30 + Local.Header.FileNameLength + Local.Header.ExtraFieldLength;
+    Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
+    Job.Output = Folder.CreateFile(Target);
+    Pool.Submit(std::move(Job));
 }

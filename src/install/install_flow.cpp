@@ -22,6 +22,9 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <functional>
+#include <future>
+
 namespace {
 
 const QString NoVersionChosen = QStringLiteral("请先选择要安装的软件版本");
@@ -59,8 +62,12 @@ private:
     bool Download(QFile &temporary);
     // False when the archive is not the publisher's: it is gone then and the program ends.
     bool Verify();
-    // False when the disk has no room for it: nothing is written and the program ends.
+    // False when the disk has no room for it (nothing is written and the program ends) or
+    // when the window was closed during it (what was unpacked stays, nothing is started).
     bool Unpack(const QString &unpackFolder);
+    // Runs work on another thread while this one keeps the window alive and shows how much
+    // of total has been written; a close of the window asks the work to stop.
+    void RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work);
 
     TForm2 &form_;
     SessionState &session_ = form_.Session;
@@ -228,21 +235,67 @@ bool InstallRun::Verify()
 bool InstallRun::Unpack(const QString &unpackFolder)
 {
     form_.runLog.Note(QStringLiteral("unpacking into %1").arg(unpackFolder));
+    TExtractControl control;
+    const auto cancelled = [this] {
+        form_.runLog.Note(QStringLiteral("unpacking cancelled by closing the window"));
+        Discard();
+        return false;
+    };
     try {
-        const QString shortage =
-            DiskSpaceShortage(static_cast<qint64>(DeclaredUnpackedSize(session_.ArchivePath)), unpackFolder);
+        quint64 total = 0;
+        RunWatched(control, 0,
+                   [&total, archive = session_.ArchivePath] { total = DeclaredUnpackedSize(archive); });
+        if (form_.closedDuringInstall)
+            return cancelled();
+        const QString shortage = DiskSpaceShortage(static_cast<qint64>(total), unpackFolder);
         if (!shortage.isEmpty()) {
             form_.runLog.Note(QStringLiteral("unpacking refused: ") + shortage);
             FailAndQuit(shortage);
             return false;
         }
-        ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
+        form_.rateLabel->clear(); // the download's speed no longer applies
+        TExtractOptions options;
+        options.Control = &control;
+        RunWatched(control, total, [archive = session_.ArchivePath, unpackFolder, options] {
+            ExtractZipFile(archive, unpackFolder, 936, options);
+        });
     } catch (const Failure &failure) {
+        if (form_.closedDuringInstall)
+            return cancelled();
         form_.runLog.Note(QStringLiteral("unpacking failed: ") + failure.Message());
         throw;
     }
+    if (form_.closedDuringInstall)
+        return cancelled();
     form_.runLog.Note(QStringLiteral("unpacked"));
     return true;
+}
+
+void InstallRun::RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work)
+{
+    std::future<void> done = std::async(std::launch::async, work);
+    // However this thread leaves, the work stops before what it uses goes out of scope.
+    struct StopOnLeave {
+        TExtractControl &control;
+        std::future<void> &done;
+        ~StopOnLeave()
+        {
+            if (done.valid()) {
+                control.Stop = true;
+                done.wait();
+            }
+        }
+    } stopOnLeave{control, done};
+
+    form_.onUnpacked(control.Written.load(), total);
+    while (done.wait_for(std::chrono::milliseconds(WaitSliceMs)) != std::future_status::ready) {
+        PumpEvents();
+        if (form_.closedDuringInstall)
+            control.Stop = true;
+        form_.onUnpacked(control.Written.load(), total);
+    }
+    form_.onUnpacked(control.Written.load(), total);
+    done.get(); // the work's failure, or the stop a close asked for
 }
 
 bool InstallRun::Pump(int times)

@@ -39,7 +39,8 @@ void CheckLookupReply(const QString &reply)
     if (verdict.kind != LookupVerdict::Accepted)
         return;
     FUZZ_REQUIRE(!FoldAsciiCase(verdict.text).contains(QStringLiteral("error")));
-    FUZZ_REQUIRE(FoldAsciiCase(verdict.text).startsWith(QStringLiteral("http://")));
+    const QString folded = FoldAsciiCase(verdict.text);
+    FUZZ_REQUIRE(folded.startsWith(QStringLiteral("http://")) || folded.startsWith(QStringLiteral("https://")));
     const QString segment = LastPathSegment(verdict.text);
     FUZZ_REQUIRE(!segment.contains(u'/'));
     const QString base = BaseNameOf(FileNameOf(segment));

@@ -173,10 +173,13 @@ bool InstallRun::Download(QFile &temporary)
         ResumingDownload download;
         download.Retries = DownloadRetries;
         download.OnWorkBegin = [this, &temporary](HttpClient &sender, TWorkMode mode, qint64 total) {
-            // Checked as soon as the length is known, before the first byte is written.
-            const QString shortage = DiskSpaceShortage(total - temporary.size(), session_.DownloadFolder);
-            if (total > 0 && !shortage.isEmpty())
-                throw DiskShortage(shortage);
+            // Checked as soon as the length is known, before the first byte is written; the
+            // file system is asked only then.
+            if (total > 0) {
+                const QString shortage = DiskSpaceShortage(total - temporary.size(), session_.DownloadFolder);
+                if (!shortage.isEmpty())
+                    throw DiskShortage(shortage);
+            }
             form_.onWorkBegin(sender, mode, total);
         };
         download.OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {

@@ -11,6 +11,7 @@
 // the open handle so they reach the file that was written, whatever happens to its path.
 class TOutputFile {
 public:
+    // Takes over a C runtime descriptor opened for writing.
     explicit TOutputFile(int Handle);
 
     // False when the disk took fewer bytes than given.
@@ -18,15 +19,17 @@ public:
     void SetModifiedTime(const QDateTime &Time);
     // Replaces the permission bits (the low nine of Mode).
     void SetUnixMode(uint Mode);
-    void ClearWriteBits();
+    // The attributes of an entry made on an MS-DOS-style host: the low byte of its external
+    // attributes without the volume-label bit. They replace the file's own.
+    void SetDosAttributes(uint Attributes);
 
 private:
     QFile FFile;
 };
 
 // The destination folder of one extraction. The destination itself is trusted and made with
-// all its levels; every level below it is opened relative to the one above without following
-// symbolic links, so no entry can land outside it through a link the folder already holds.
+// all its levels; no level below it is reached through a symbolic link or other reparse point,
+// so no entry can land outside it through a link the folder already holds.
 class TOutputFolder {
 public:
     explicit TOutputFolder(const QString &FullPath);
@@ -41,12 +44,9 @@ public:
     std::unique_ptr<TOutputFile> CreateFile(const TEntryTarget &Target);
 
 private:
-    // The opened innermost level (owned by this object), or -1 with errno set.
-    int OpenLevels(const QStringList &Levels);
-    int OpenRoot();
+    // The system's handles of the levels opened so far (output_folder_*.cpp).
+    class TOpenLevels;
 
     QString FPath;
-    int FRootHandle = -1;
-    QStringList FCachedLevels;
-    int FCachedHandle = -1;
+    std::unique_ptr<TOpenLevels> FOpen;
 };

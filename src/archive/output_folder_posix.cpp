@@ -10,16 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-TOutputFile::TOutputFile(int Handle)
-{
-    FFile.open(Handle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-}
-
-bool TOutputFile::Write(const char *Data, qint64 Count)
-{
-    return FFile.write(Data, Count) == Count;
-}
-
 void TOutputFile::SetModifiedTime(const QDateTime &Time)
 {
     FFile.setFileTime(Time, QFileDevice::FileModificationTime);
@@ -33,34 +23,39 @@ void TOutputFile::SetUnixMode(uint Mode)
     fchmod(FFile.handle(), (Mode & 0777) | S_IWUSR);
 }
 
-void TOutputFile::ClearWriteBits()
+void TOutputFile::SetDosAttributes(uint Attributes)
 {
+    // Read-only is the one attribute with a meaning here: no write permission for anyone.
     struct stat Status;
-    if (fstat(FFile.handle(), &Status) == 0)
+    if ((Attributes & 0x01) && fstat(FFile.handle(), &Status) == 0)
         fchmod(FFile.handle(), Status.st_mode & 0555);
 }
 
-TOutputFolder::TOutputFolder(const QString &FullPath) : FPath(FullPath) {}
+// Every level is opened relative to the one above it without following symbolic links.
+class TOutputFolder::TOpenLevels {
+public:
+    explicit TOpenLevels(const QString &Path) : FPath(Path) {}
+    ~TOpenLevels()
+    {
+        if (FCachedHandle >= 0 && FCachedHandle != FRootHandle)
+            close(FCachedHandle);
+        if (FRootHandle >= 0)
+            close(FRootHandle);
+    }
 
-TOutputFolder::~TOutputFolder()
-{
-    if (FCachedHandle >= 0 && FCachedHandle != FRootHandle)
-        close(FCachedHandle);
-    if (FRootHandle >= 0)
-        close(FRootHandle);
-}
+    // The opened innermost level (owned by this object), or -1 with errno set.
+    int Open(const QStringList &Levels);
 
-QString TOutputFolder::FullPath(const TEntryTarget &Target) const
-{
-    QStringList Parts = Target.Levels;
-    if (!Target.FileName.isEmpty())
-        Parts.append(Target.FileName);
-    if (Parts.isEmpty())
-        return FPath;
-    return FPath.endsWith(u'/') ? FPath + Parts.join(u'/') : FPath + u'/' + Parts.join(u'/');
-}
+private:
+    int OpenRoot();
 
-int TOutputFolder::OpenRoot()
+    QString FPath;
+    int FRootHandle = -1;
+    QStringList FCachedLevels;
+    int FCachedHandle = -1;
+};
+
+int TOutputFolder::TOpenLevels::OpenRoot()
 {
     if (FRootHandle < 0) {
         QDir().mkpath(FPath);
@@ -69,7 +64,7 @@ int TOutputFolder::OpenRoot()
     return FRootHandle;
 }
 
-int TOutputFolder::OpenLevels(const QStringList &Levels)
+int TOutputFolder::TOpenLevels::Open(const QStringList &Levels)
 {
     if (FCachedHandle >= 0 && Levels == FCachedLevels)
         return FCachedHandle;
@@ -99,9 +94,13 @@ int TOutputFolder::OpenLevels(const QStringList &Levels)
     return Handle;
 }
 
+TOutputFolder::TOutputFolder(const QString &FullPath) : FPath(FullPath), FOpen(new TOpenLevels(FullPath)) {}
+
+TOutputFolder::~TOutputFolder() = default;
+
 void TOutputFolder::MakeFolders(const QStringList &Levels)
 {
-    OpenLevels(Levels);
+    FOpen->Open(Levels);
 }
 
 std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Target)
@@ -117,7 +116,7 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     constexpr int Flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     // Without a file name the path is the innermost folder itself, so creating fails.
     const QByteArray Name = Target.FileName.isEmpty() ? QByteArray(".") : QFile::encodeName(Target.FileName);
-    const int Folder = OpenLevels(Target.Levels);
+    const int Folder = FOpen->Open(Target.Levels);
     // A file without write permission is read-only for every user, the superuser included.
     struct stat Status;
     if (Folder >= 0 && fstatat(Folder, Name.constData(), &Status, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -21,7 +21,8 @@ constexpr quint8 HostMsDos = 0;
 constexpr quint8 HostUnix = 3;
 constexpr uint UnixFileTypeMask = 0170000;
 constexpr uint UnixSymbolicLink = 0120000;
-constexpr quint32 DosReadOnly = 0x01;
+// The low byte of the external attributes without the volume-label bit.
+constexpr quint32 DosAttributeBits = 0xF7;
 
 Failure ZipReadError()
 {
@@ -67,7 +68,7 @@ quint32 CopyData(TZipStream &Reader, quint32 Size, TOutputFile &Output)
     return Crc;
 }
 
-// Host 0 archives carry DOS attributes, of which only read-only means anything here; host 3
+// Host 0 archives carry DOS attributes, which the system maps as it can; host 3
 // archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
 // entries become plain files, so their link permissions are not given to them.
 void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
@@ -76,8 +77,8 @@ void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeade
     if (Modified.isValid())
         Output.SetModifiedTime(Modified);
     const uint UnixMode = Item.ExternalAttributes >> 16;
-    if (Item.HostSystem() == HostMsDos && (Item.ExternalAttributes & DosReadOnly))
-        Output.ClearWriteBits();
+    if (Item.HostSystem() == HostMsDos)
+        Output.SetDosAttributes(Item.ExternalAttributes & DosAttributeBits);
     else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
              (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
         Output.SetUnixMode(UnixMode);

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the installer for 64-bit Windows on Debian: Qt and GoogleTest are cross-built from
+# Debian's source packages once into a cache folder outside the clone (reused while their
+# version and options stay the same), then the program, its tools and tests are cross-built
+# with MinGW-w64 and the program's folder is put together with everything it needs.
+#
+#   scripts/build-windows.sh
+#
+# Results: build-windows/ (the Windows build), build-windows/dist-windows/Installer/ and
+# build-windows/Installer-windows.zip. INSTALLER_WINDOWS_BUILD and INSTALLER_WINDOWS_CACHE
+# choose other folders.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+build=${INSTALLER_WINDOWS_BUILD:-$repo/build-windows}
+cache=${INSTALLER_WINDOWS_CACHE:-/var/cache/installer-qt-windows}
+
+. scripts/windows/packages.sh
+. scripts/windows/debian-source.sh
+. scripts/windows/qt.sh
+. scripts/windows/googletest.sh
+
+install_windows_packages
+
+qt=$(ensure_qt "$repo" "$cache")
+googletest=$(ensure_googletest "$repo" "$cache")
+
+echo "== Windows build in $build =="
+cmake -S . -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_PREFIX_PATH="$qt;$googletest" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
+  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include >/dev/null
+nice -n 10 cmake --build "$build" -j "$(nproc)"

@@ -6,8 +6,9 @@
 #
 #   scripts/build-windows.sh
 #
-# Results: build-windows/ (the Windows build), build-windows/dist-windows/Installer/ and
-# build-windows/Installer-windows.zip. INSTALLER_WINDOWS_BUILD and INSTALLER_WINDOWS_CACHE
+# Results: build-windows/ (the Windows build), build-windows/dist-windows/Installer/,
+# build-windows/Installer-windows.zip and build-windows/wine-run (starts a program of the
+# build under Wine; scripts/test-windows.sh runs the tests with it). INSTALLER_WINDOWS_BUILD and INSTALLER_WINDOWS_CACHE
 # choose other folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +20,8 @@ cache=${INSTALLER_WINDOWS_CACHE:-/var/cache/installer-qt-windows}
 . scripts/windows/debian-source.sh
 . scripts/windows/qt.sh
 . scripts/windows/googletest.sh
+. scripts/windows/wine.sh
+. scripts/windows/dist.sh
 
 install_windows_packages
 
@@ -26,11 +29,15 @@ qt=$(ensure_qt "$repo" "$cache")
 googletest=$(ensure_googletest "$repo" "$cache")
 
 echo "== Windows build in $build =="
+mkdir -p "$build"
+write_wine_runner "$build" "$qt"
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_PREFIX_PATH="$qt;$googletest" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
-  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include >/dev/null
+  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" >/dev/null
 nice -n 10 cmake --build "$build" -j "$(nproc)"
+make_dist "$build" "$qt"

@@ -6,6 +6,8 @@
 # usage: drive_installer.sh APP_FOLDER SHOT_FOLDER VERSION_NUMBER UNPACK_NAME ARCHIVE_NAME
 #   APP_FOLDER holds the installer and its pack.db; VERSION_NUMBER counts from 1;
 #   UNPACK_NAME/ARCHIVE_NAME are what the chosen version's address names in download/.
+#   INSTALLER_RUN, when set, is the command that starts the installer in APP_FOLDER (the
+#   Windows build runs it under Wine); ./Installer otherwise.
 # Every wait is bounded; exits non-zero when a check fails.
 set -uo pipefail
 
@@ -20,7 +22,7 @@ fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
 combo_x=209 combo_y=544 button_x=781 button_y=541 label_geometry=657x17+152+517
 
 mkdir -p "$shots"
-(cd "$app" && exec ./Installer) >"$shots/installer.log" 2>&1 &
+(cd "$app" && exec ${INSTALLER_RUN:-./Installer}) >"$shots/installer.log" 2>&1 &
 pid=$!
 cleanup() { kill "$pid" 2>/dev/null; }
 trap cleanup EXIT

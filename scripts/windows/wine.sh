@@ -1,0 +1,34 @@
+# Sourced by the Windows scripts: Wine set up the way users' machines are, with its prefix in
+# the build folder.
+
+# Wine takes the ANSI code page from the locale: a Chinese one gives 936, as users have.
+ensure_chinese_locales() {
+  local wanted
+  for wanted in zh_CN.GBK:GBK zh_CN.UTF-8:UTF-8; do
+    locale -a | grep -qix "$(echo "${wanted%%:*}" | sed 's/UTF-8/utf8/; s/GBK/gbk/')" ||
+      localedef -i zh_CN -f "${wanted##*:}" "${wanted%%:*}"
+  done
+}
+
+# Writes BUILD/wine-run, the emulator CTest and the scripts start Windows programs with: the
+# prefix, the locale, Qt's DLLs and plugins.
+write_wine_runner() {
+  local build=$1 qt=$2
+  cat >"$build/wine-run" <<RUNNER
+#!/bin/sh
+# Runs a Windows program of this build under Wine (written by scripts/build-windows.sh).
+export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+export WINEPATH='Z:$(echo "$qt/bin" | tr / '\\')'
+export QT_PLUGIN_PATH='Z:$(echo "$qt/plugins" | tr / '\\')'
+exec wine "\$@"
+RUNNER
+  chmod +x "$build/wine-run"
+}
+
+# Makes the prefix once; wineboot's first run takes a few seconds.
+ensure_wine_prefix() {
+  local build=$1
+  [ -f "$build/wine-prefix/system.reg" ] && return
+  "$build/wine-run" wineboot -i >/dev/null 2>&1
+}

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+// windows.h maps the name to CreateFileW, which would rename this class's method.
+#undef CreateFile
 
 #include <string>
 #include <vector>

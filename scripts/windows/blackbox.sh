@@ -41,7 +41,7 @@ version_id=$(curl -s --max-time 10 "$query&act=list" | iconv -f GBK -t UTF-8 | t
 archive=$(curl -s --max-time 10 "$query&act=down&vid=$version_id" | sed 's|.*/||')
 
 status=0
-INSTALLER_RUN="$build/wine-run Installer.exe" timeout 240 \
+INSTALLER_RUN="env INSTALLER_WINE_BARE=1 $build/wine-run Installer.exe" timeout 240 \
     "$root/tests/install/drive_installer.sh" "$app" "$shots" 1 "${archive%.*}" "$archive" || status=$?
 marker=$(find "$app/download" -name setup-ran.txt 2>/dev/null | head -1)
 [ -n "$marker" ] && echo "   marker: $marker: $(tr -d '\r' <"$marker" | head -1)"

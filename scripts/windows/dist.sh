@@ -37,7 +37,7 @@ make_dist() {
   cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
   local runtime=(
     "$qt/bin"
-    "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")"
+    "$(mingw_runtime_folder)"
     /usr/x86_64-w64-mingw32/lib
   )
   local file

@@ -10,8 +10,21 @@ ensure_chinese_locales() {
   done
 }
 
+# Host folders as one Windows search path through Wine's Z: drive.
+windows_path_list() {
+  local IFS=';' folders=()
+  local f
+  for f in "$@"; do folders+=("Z:$(echo "$f" | tr / '\\')"); done
+  echo "${folders[*]}"
+}
+
+# Where the compiler's runtime DLLs (libgcc, libstdc++) lie, which Qt's DLLs need.
+mingw_runtime_folder() {
+  dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)"
+}
+
 # Writes BUILD/wine-run, the emulator CTest and the scripts start Windows programs with: the
-# prefix, the locale, Qt's DLLs and plugins.
+# prefix, the locale, Qt's DLLs and plugins (left out with INSTALLER_WINE_BARE set).
 write_wine_runner() {
   local build=$1 qt=$2
   cat >"$build/wine-run" <<RUNNER
@@ -19,8 +32,11 @@ write_wine_runner() {
 # Runs a Windows program of this build under Wine (written by scripts/build-windows.sh).
 export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-export WINEPATH='Z:$(echo "$qt/bin" | tr / '\\')'
-export QT_PLUGIN_PATH='Z:$(echo "$qt/plugins" | tr / '\\')'
+# The shipped folder is run bare, so that a DLL missing from it shows.
+if [ -z "\${INSTALLER_WINE_BARE:-}" ]; then
+  export WINEPATH='$(windows_path_list "$qt/bin" "$(mingw_runtime_folder)" /usr/x86_64-w64-mingw32/lib)'
+  export QT_PLUGIN_PATH='Z:$(echo "$qt/plugins" | tr / '\\')'
+fi
 exec wine "\$@"
 RUNNER
   chmod +x "$build/wine-run"

@@ -39,7 +39,8 @@ TEST_P(WindowsPathTable, LandsWhereItSaysOrFails)
         ASSERT_TRUE(Message.has_value());
         const QString Start = QString(*Case.Failure).replace("{dest}", QDir::toNativeSeparators(Destination()));
         EXPECT_TRUE(Message->startsWith(Start)) << Message->toStdString() << "\nwanted: " << Start.toStdString();
-        EXPECT_GT(Message->size(), Start.size() + 2) << "no system text: " << Message->toStdString();
+        if (Start.startsWith(u"Cannot create file"))
+            EXPECT_GT(Message->size(), Start.size() + 2) << "no system text: " << Message->toStdString();
     } else {
         EXPECT_EQ(Message, std::nullopt) << Message->toStdString();
     }

@@ -71,8 +71,9 @@ ensure_qt() {
     local src=$cache_root/src/qt6-base-$version
     fetch_debian_source qt6-base "$version" "$src" >&2
     mend_qt_source "$src" >&2
+    # An interrupted build resumes in its build folder; only the stamp says a prefix is done.
     local work=$cache_root/build-$key
-    rm -rf "$prefix" "$work"
+    rm -rf "$prefix"
     local started=$SECONDS
     echo "== building Qt $version for Windows into $prefix (about 25 minutes on 2 cores) ==" >&2
     cmake -S "$src" -B "$work" -G Ninja \

@@ -205,9 +205,10 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
         throw Refused(GetLastError());
+    // Checked as well, not only left to the open, because an administrator's open may pass.
     BY_HANDLE_FILE_INFORMATION Info;
     if (!GetFileInformationByHandle(Handle, &Info) ||
-        (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))) {
         CloseHandle(Handle);
         throw Refused(ERROR_ACCESS_DENIED);
     }

@@ -50,6 +50,22 @@ mend_qt_source() {
   rm -rf "$work"
 }
 
+# Wine's header is written for Wine's own windows.h: the naming macros it relies on, and the
+# calling-convention name Qt's tablet code expects from the original header, are given here
+# (wide names, as Qt builds with UNICODE).
+adapt_wintab_header() {
+  local header=$1/src/3rdparty/wintab/wintab.h
+  grep -q 'installer: MinGW lacks' "$header" && return
+  {
+    printf '%s\n' '/* installer: MinGW lacks the Wine naming macros this header uses. */' \
+      '#ifndef WINELIB_NAME_AW' '#define WINELIB_NAME_AW(name) name##W' '#endif' \
+      '#ifndef DECL_WINELIB_TYPE_AW' '#define DECL_WINELIB_TYPE_AW(type) typedef WINELIB_NAME_AW(type) type;' '#endif' \
+      '#ifndef API' '#define API WINAPI' '#endif'
+    cat "$header"
+  } >"$header.new"
+  mv "$header.new" "$header"
+}
+
 # Prints the prefix of a finished Qt build, building it first when the cache has none. A prefix
 # counts as finished only once its stamp exists, which is written after the install succeeded;
 # anything else under that name is a broken earlier attempt and is built again.
@@ -71,6 +87,7 @@ ensure_qt() {
     local src=$cache_root/src/qt6-base-$version
     fetch_debian_source qt6-base "$version" "$src" >&2
     mend_qt_source "$src" >&2
+    adapt_wintab_header "$src"
     # An interrupted build resumes in its build folder; only the stamp says a prefix is done.
     local work=$cache_root/build-$key
     rm -rf "$prefix"

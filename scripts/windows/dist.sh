@@ -30,7 +30,6 @@ make_dist() {
   rm -rf "$build/dist-windows" "$build/Installer-windows.zip"
   mkdir -p "$dist"/{platforms,tls,imageformats,styles}
   cp "$build/src/app/Installer.exe" "$dist/"
-  x86_64-w64-mingw32-strip "$dist/Installer.exe"
   cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
   cp "$qt/plugins/tls/qschannelbackend.dll" "$dist/tls/"
   cp "$qt"/plugins/imageformats/{qgif,qico,qjpeg}.dll "$dist/imageformats/"
@@ -44,6 +43,8 @@ make_dist() {
   for file in "$dist"/Installer.exe "$dist"/*/*.dll; do
     dll_closure "$file" "${runtime[@]}"
   done | sort -u | while read -r dll; do cp -n "$dll" "$dist/"; done
+  # Symbols are no use to users and take half the folder.
+  find "$dist" -name '*.dll' -o -name '*.exe' | xargs x86_64-w64-mingw32-strip --strip-unneeded
   (cd "$build/dist-windows" && zip -qr9 ../Installer-windows.zip Installer)
   echo "== $dist: $(du -sh "$dist" | cut -f1); $build/Installer-windows.zip: $(du -h "$build/Installer-windows.zip" | cut -f1)"
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: once in an optimised build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what it needs first.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then cross-builds for Windows and runs
+# that build's tests under Wine. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,7 @@ echo "== sanitizer build =="
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_SANITIZE=ON
+
+echo "== Windows build and its tests under Wine =="
+scripts/build-windows.sh
+scripts/test-windows.sh

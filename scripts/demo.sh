@@ -9,16 +9,20 @@
 #
 # usage: scripts/demo.sh [--headless] [--version N] [--shots DIR]
 #                        [--no-build] [--installer PATH] [--packtool PATH] [--clean]
-#                        [--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]
+#                        [--content DIR] [--throttle KB] [--cut-downloads N] [--require-proxy]
+#                        [--expect-retries N] [--public-key FILE] [--expect-refusal]
 # --clean removes the program folder afterwards (it is kept and named otherwise).
-# --content, --throttle and --cut-downloads go to the sample service (a slow network that
-# drops the first N downloads halfway); --expect-retries checks the run log for that many.
+# --content, --throttle, --cut-downloads and --require-proxy go to the sample service (a slow
+# network that drops the first N downloads halfway; a service only a proxy reaches, for a run
+# with http_proxy set); --expect-retries checks the run log for that many. --public-key puts a
+# publisher's key into pack.db; --expect-refusal expects the install to be refused with a notice
+# (an archive the key does not vouch for) and checks that nothing was unpacked or started.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 headless=false
 [ -z "${DISPLAY:-}" ] && headless=true
-version=1 build=true clean=false shots="" service_options=() expect_retries=0 installer="$root/build/src/app/Installer" packtool="$root/build/tools/packtool/packtool"
+version=1 build=true clean=false shots="" service_options=() expect_retries=0 key_options=() expect=install installer="$root/build/src/app/Installer" packtool="$root/build/tools/packtool/packtool"
 while [ $# -gt 0 ]; do
     case $1 in
     --headless) headless=true ;;
@@ -29,9 +33,13 @@ while [ $# -gt 0 ]; do
     --packtool) packtool=$2; shift ;;
     --clean) clean=true ;;
     --content | --throttle | --cut-downloads) service_options+=("$1" "$2"); shift ;;
+    --require-proxy) service_options+=("$1") ;;
     --expect-retries) expect_retries=$2; shift ;;
+    --public-key) key_options=(--public-key "$2"); shift ;;
+    --expect-refusal) expect=refusal ;;
     *) echo "usage: $0 [--headless] [--version N] [--shots DIR] [--no-build] [--installer PATH] [--packtool PATH] [--clean]" \
-            "[--content DIR] [--throttle KB] [--cut-downloads N] [--expect-retries N]" >&2
+            "[--content DIR] [--throttle KB] [--cut-downloads N] [--require-proxy] [--expect-retries N]" \
+            "[--public-key FILE] [--expect-refusal]" >&2
        exit 2 ;;
     esac
     shift
@@ -76,7 +84,7 @@ sed 's/^/   /' "$work/service.out"
 echo "== program folder $app"
 cp "$installer" "$app/Installer"
 "$packtool" write --pid sample-product --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
-    --notice "${base}notice" --versions "${base}versions" -o "$app/pack.db"
+    --notice "${base}notice" --versions "${base}versions" ${key_options[@]+"${key_options[@]}"} -o "$app/pack.db"
 "$packtool" show "$app/pack.db" | sed 's/^/   /'
 
 # What the chosen version's address names in download/ (the sample service's archive names).
@@ -103,7 +111,7 @@ echo "== running the installer on Xvfb, driven by xdotool (version $version: $ar
 unset QT_QPA_PLATFORM
 status=0
 timeout 150 xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
-    "$root/tests/install/drive_installer.sh" "$app" "$shots" "$version" "$unpack" "$archive" || status=$?
+    "$root/tests/install/drive_installer.sh" "$app" "$shots" "$version" "$unpack" "$archive" "$expect" || status=$?
 echo "   screenshots: $shots/opened.png, $shots/installing-*.png, $shots/finished.png"
 echo "   program folder: $app"
 echo "== the run log, download/installer.log"

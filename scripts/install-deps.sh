@@ -14,6 +14,8 @@ packages=(
   python3 openssl curl unzip zip p7zip-full libarchive-tools time
   xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk
   minisign tinyproxy
+  # the shipped folder (scripts/bundle.sh) and its test in a minimal Debian tree
+  patchelf icu-devtools xz-utils debootstrap
 )
 
 missing=()

@@ -1,22 +1,27 @@
 #!/bin/sh
-# Extraction benchmark: our zipextract against unzip and bsdtar on one Info-ZIP archive of a
-# few hundred MiB (thousands of small files and some large ones). Each tool runs 3 times into
-# a fresh folder; the median time counts. Also reports zipextract's peak memory.
+# Extraction benchmark: zipextract on one thread and on every core against bsdtar, unzip and 7z,
+# on two archives: many files (6,000 small text files and some large ones, a few hundred MiB)
+# and a few large ones (4 x 100 MiB, half noise, half text). The tools take turns, ROUNDS times
+# (default 3) into a fresh folder each; the median wall time, CPU time and peak memory count.
 #
-# Usage: bench/archive/run.sh [BUILD_DIR]   (default: build-archive beside this tree)
+# Usage: bench/archive/run.sh [BUILD_DIR]   (default: build beside this script's tree)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build-archive}
+build=${1:-$here/../../build}
 zipextract=$(cd "$build" && pwd)/tools/zipextract/zipextract
 work=/tmp/zipextract-bench
-archive=$work/bench.zip
+rounds=${ROUNDS:-3}
+cores=$(nproc)
 
 [ -x "$zipextract" ] || { echo "no zipextract at $zipextract; build the zipextract target" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package: time)" >&2; exit 1; }
+for tool in /usr/bin/time bsdtar unzip 7z zip bc; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (Debian: time, libarchive-tools, unzip, p7zip-full, zip, bc)" >&2; exit 1; }
+done
+mkdir -p "$work"
 
-if [ ! -f "$archive" ]; then
-    rm -rf "$work" && mkdir -p "$work/src"
+if [ ! -f "$work/bench.zip" ]; then
+    rm -rf "$work/src" && mkdir -p "$work/src"
     python3 - "$work/src" <<'PY'
 import os, random, sys
 root = sys.argv[1]
@@ -45,55 +50,75 @@ for name, size in [("mixed.bin", 64 << 20), ("noise.bin", 48 << 20)]:
             noise = rng.randbytes(1 << 20)
             f.write(noise if name == "noise.bin" else noise[: 1 << 19] + chunk[: 1 << 19])
 PY
-    (cd "$work/src" && zip -q -r -6 "$archive" .)
+    (cd "$work/src" && zip -q -r -6 "$work/bench.zip" .)
     rm -rf "$work/src"
 fi
 
-median3() { sort -n | sed -n 2p; }
+if [ ! -f "$work/large.zip" ]; then
+    rm -rf "$work/src" && mkdir -p "$work/src"
+    python3 - "$work/src" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(2)
+words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(2000)]
+out = bytearray()
+while len(out) < (1 << 20):
+    out += b" ".join(rng.choices(words, k=64)) + b"\n"
+chunk = bytes(out[: 1 << 20])
+# 4 files of 100 MiB: every MiB half noise, half text
+for n in range(4):
+    with open(os.path.join(root, "part%d.bin" % n), "wb") as f:
+        for i in range(100):
+            f.write(rng.randbytes(1 << 19) + chunk[(i * 4096) % (1 << 19):][: 1 << 19])
+PY
+    (cd "$work/src" && zip -q -r -6 "$work/large.zip" .)
+    rm -rf "$work/src"
+fi
 
-# One timed run of "$@" into a fresh $work/out, appended to $work/$name.runs as "wall user system".
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# One timed run into a fresh $work/out, appended to $work/$name.runs as "wall user system peak-KiB".
 time_once() {
     name=$1
     shift
     rm -rf "$work/out" && mkdir -p "$work/out" && sync
-    /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" >/dev/null 2>&1
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
     cat "$work/time.txt" >>"$work/$name.runs"
 }
 
-# The median wall time and the median CPU time (user + system) of a tool's runs. CPU time is
-# the steadier figure on a shared machine.
-medians() {
-    wall=$(cut -d' ' -f1 "$work/$1.runs" | median3)
-    cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/$1.runs" | median3)
-    echo "$wall $cpu"
+# zipextract's output must be right, not just fast.
+check() {
+    rm -rf "$work/out" "$work/check" && mkdir -p "$work/out" "$work/check"
+    "$zipextract" "$1" "$work/out" && unzip -q "$1" -d "$work/check" && diff -r "$work/out" "$work/check" >/dev/null \
+        || { echo "zipextract output differs from unzip on $1" >&2; exit 1; }
+    rm -rf "$work/check"
 }
-
-# The tools take turns, so that a busy spell on the machine hits all of them alike.
-rm -f "$work"/*.runs
-for round in 1 2 3; do
-    time_once zipextract "$zipextract" "$archive" "$work/out"
-    time_once unzip unzip -o -q "$archive" -d "$work/out"
-    time_once bsdtar bsdtar -xf "$archive" -C "$work/out"
-done
-ours=$(medians zipextract)
-unzip=$(medians unzip)
-bsdtar=$(medians bsdtar)
-
-# Our output must be right, not just fast.
-rm -rf "$work/out" "$work/check" && mkdir -p "$work/out" "$work/check"
-"$zipextract" "$archive" "$work/out" && unzip -q "$archive" -d "$work/check" && diff -r "$work/out" "$work/check" >/dev/null \
-    || { echo "zipextract output differs from unzip" >&2; exit 1; }
-
-peak=$(/usr/bin/time -v "$zipextract" "$archive" "$work/out" 2>&1 | sed -n 's/.*Maximum resident set size (kbytes): //p')
 
 ratio() { echo "scale=2; $1 / $2" | bc; }
-report() { # name "wall cpu"
-    set -- "$1" $2
-    printf "%-10s %8s %8s %10s %8s\n" "$1" "$2" "$(ratio "$2" "${unzip%% *}")" "$3" "$(ratio "$3" "${unzip##* }")"
+
+bench() {
+    archive=$1
+    check "$archive"
+    rm -f "$work"/*.runs
+    for round in $(seq "$rounds"); do
+        time_once zipextract-1 "$zipextract" --threads 1 "$archive" "$work/out"
+        time_once bsdtar bsdtar -xf "$archive" -C "$work/out"
+        time_once zipextract-N "$zipextract" --threads "$cores" "$archive" "$work/out"
+        time_once unzip unzip -o -q "$archive" -d "$work/out"
+        time_once 7z 7z x -y "-o$work/out" "$archive"
+    done
+    base=$(cut -d' ' -f1 "$work/bsdtar.runs" | median)
+    echo "archive: $archive ($(du -m "$archive" | cut -f1) MiB, $(unzip -Z1 "$archive" | wc -l) entries), $rounds rounds, $cores cores"
+    printf "%-14s %8s %9s %8s %10s\n" tool "wall s" "x bsdtar" "cpu s" "peak KiB"
+    for name in zipextract-1 zipextract-N bsdtar unzip 7z; do
+        wall=$(cut -d' ' -f1 "$work/$name.runs" | median)
+        cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/$name.runs" | median)
+        peak=$(cut -d' ' -f4 "$work/$name.runs" | median)
+        printf "%-14s %8s %9s %8s %10s\n" "$name" "$wall" "$(ratio "$wall" "$base")" "$cpu" "$peak"
+    done
 }
-echo "archive: $archive ($(du -m "$archive" | cut -f1) MiB, $(unzip -Z1 "$archive" | wc -l) entries)"
-printf "%-10s %8s %8s %10s %8s\n" tool "wall s" "x unzip" "cpu s" "x unzip"
-report zipextract "$ours"
-report unzip "$unzip"
-report bsdtar "$bsdtar"
-echo "zipextract peak memory: $peak KiB"
+
+bench "$work/bench.zip"
+echo
+bench "$work/large.zip"
+echo "(zipextract-N: --threads $cores)"

@@ -40,9 +40,13 @@ query="${base}versions?pid=sample-product&fee=1"
 version_id=$(curl -s --max-time 10 "$query&act=list" | iconv -f GBK -t UTF-8 | tr '|' '\n' | sed -n 1p | cut -d'`' -f1)
 archive=$(curl -s --max-time 10 "$query&act=down&vid=$version_id" | sed 's|.*/||')
 
+# The driver starts the installer through this, in the program folder.
+launch=$work/launch-installer
+printf '#!/bin/sh\nINSTALLER_WINE_BARE=1 exec "%s" Installer.exe\n' "$build/wine-run" >"$launch"
+chmod +x "$launch"
+
 status=0
-INSTALLER_RUN="env INSTALLER_WINE_BARE=1 $build/wine-run Installer.exe" timeout 240 \
-    "$root/tests/install/drive_installer.sh" "$app" "$shots" 1 "${archive%.*}" "$archive" || status=$?
+INSTALLER_LAUNCH=$launch timeout 240 "$root/tests/install/drive_installer.sh" "$app" "$shots" 1 "${archive%.*}" "$archive" || status=$?
 marker=$(find "$app/download" -name setup-ran.txt 2>/dev/null | head -1)
 [ -n "$marker" ] && echo "   marker: $marker: $(tr -d '\r' <"$marker" | head -1)"
 echo "   screenshots: $shots"

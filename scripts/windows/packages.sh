@@ -3,7 +3,9 @@
 
 windows_packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
-  cmake ninja-build dpkg-dev python3 zip
+  cmake ninja-build make autoconf automake libtool pkg-config dpkg-dev python3 zip
+  # The host's versions of these name the sources cross-built for Windows.
+  libgtest-dev libdeflate-dev libsodium-dev qt6-image-formats-plugins
   # Debian's moc, rcc and uic serve the Windows build; its Qt must be the same version.
   qt6-base-dev qt6-base-dev-tools
   wine wine64 locales xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk

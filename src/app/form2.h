@@ -80,6 +80,8 @@ public:
     void ComboBox1Change();
     void onWorkBegin(HttpClient &sender, TWorkMode workMode, qint64 total);
     void onWork(HttpClient &sender, TWorkMode workMode, qint64 done);
+    // Unpacking progress: written of total bytes on the bar and as a percentage.
+    void onUnpacked(quint64 written, quint64 total);
 
     // Install flow bookkeeping: a run under way, and a close that must cancel it.
     bool installing = false;

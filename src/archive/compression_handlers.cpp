@@ -1,6 +1,7 @@
 #include "compression_handlers.h"
 
 #include <map>
+#include <set>
 #include <utility>
 
 namespace {
@@ -28,11 +29,18 @@ std::map<TZipCompression, THandlerPair> &HandlerTable()
     return Table;
 }
 
+std::set<TZipCompression> &ReplacedMethods()
+{
+    static std::set<TZipCompression> Replaced;
+    return Replaced;
+}
+
 } // namespace
 
 void RegisterCompressionHandler(TZipCompression Compression, TStreamConstructor CompressStream,
                                 TStreamConstructor DecompressStream)
 {
+    ReplacedMethods().insert(Compression);
     HandlerTable()[Compression] = {std::move(CompressStream), std::move(DecompressStream)};
 }
 
@@ -40,4 +48,9 @@ TStreamConstructor FindDecompressionHandler(TZipCompression Compression)
 {
     const auto Found = HandlerTable().find(Compression);
     return Found == HandlerTable().end() ? TStreamConstructor() : Found->second.Decompress;
+}
+
+bool HasBuiltInHandler(TZipCompression Compression)
+{
+    return !ReplacedMethods().contains(Compression) && HandlerTable().contains(Compression);
 }

@@ -23,3 +23,7 @@ void RegisterCompressionHandler(TZipCompression Compression, TStreamConstructor 
 
 // The decompress constructor of a method, or an empty function when the method has none.
 TStreamConstructor FindDecompressionHandler(TZipCompression Compression);
+
+// True while the method's handlers are the ones the table starts with, so a reader may decode
+// the method its own way.
+bool HasBuiltInHandler(TZipCompression Compression);

@@ -88,5 +88,6 @@ TEntryTarget ResolveEntryTarget(const QString &Destination, const QString &Name,
     const bool EndsAtFolder = !Segments.isEmpty() && (Segments.last() == u"." || Segments.last() == u"..");
     if (!Target.IsFolder && !EndsAtFolder && !Target.Levels.isEmpty())
         Target.FileName = Target.Levels.takeLast();
+    Target.Folder = Target.Levels.join(u'/');
     return Target;
 }

@@ -20,6 +20,7 @@ struct TEntryTarget {
     QString FileName;   // the file in the innermost level; empty for a folder entry and
                         // for a file whose name ends at a folder (empty, "." or "..")
     bool IsFolder = false;
+    QString Folder; // the levels joined with "/", kept so a folder is named once
 };
 
 // Checks the characters of the destination and the name, refuses names that are rooted or

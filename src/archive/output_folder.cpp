@@ -2,14 +2,28 @@
 
 #include <QDir>
 
-TOutputFile::TOutputFile(int Handle)
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+
+TOutputFile::~TOutputFile()
 {
-    FFile.open(Handle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+    close(FHandle);
 }
 
 bool TOutputFile::Write(const char *Data, qint64 Count)
 {
-    return FFile.write(Data, Count) == Count;
+    while (Count > 0) {
+        // Windows' C runtime takes at most an int's worth per call.
+        const auto Done = write(FHandle, Data, unsigned(qMin<qint64>(Count, INT_MAX)));
+        if (Done < 0 && errno == EINTR)
+            continue;
+        if (Done <= 0)
+            return false;
+        Data += Done;
+        Count -= Done;
+    }
+    return true;
 }
 
 QString TOutputFolder::FullPath(const TEntryTarget &Target) const
@@ -21,4 +35,33 @@ QString TOutputFolder::FullPath(const TEntryTarget &Target) const
         return QDir::toNativeSeparators(FPath);
     const QString Path = FPath.endsWith(u'/') ? FPath + Parts.join(u'/') : FPath + u'/' + Parts.join(u'/');
     return QDir::toNativeSeparators(Path);
+}
+
+void TOutputFolder::NoteMade(const QStringList &Levels, qsizetype First, qsizetype End,
+                             const QString &FileName)
+{
+    if (FEntry >= 0)
+        FNewlyMade.push_back({FEntry, Levels, First, End, FileName});
+}
+
+void TOutputFolder::ForgetBefore(int Index)
+{
+    while (!FNewlyMade.empty() && FNewlyMade.front().Index < Index)
+        FNewlyMade.pop_front();
+}
+
+void TOutputFolder::Undo(int AfterIndex)
+{
+    FEntry = -1;
+    // Latest first, so a folder is empty of what was made in it when its turn comes; a folder
+    // that holds anything else stays.
+    for (auto Made = FNewlyMade.rbegin(); Made != FNewlyMade.rend(); ++Made) {
+        if (Made->Index <= AfterIndex)
+            continue;
+        if (!Made->FileName.isEmpty())
+            RemoveMadeFile(Made->Levels, Made->FileName);
+        for (qsizetype Level = Made->End - 1; Level >= Made->First; --Level)
+            RemoveMadeFolder(Made->Levels.mid(0, Level), Made->Levels[Level]);
+    }
+    FNewlyMade.clear();
 }

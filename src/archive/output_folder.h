@@ -3,16 +3,21 @@
 #include "entry_names.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QStringList>
 
+#include <deque>
 #include <memory>
 
 // One created output file, written in large blocks; times and permissions are set through
 // the open handle so they reach the file that was written, whatever happens to its path.
+// Made on one thread and written on another, so it holds nothing tied to a thread.
 class TOutputFile {
 public:
     // Takes over a C runtime descriptor opened for writing.
-    explicit TOutputFile(int Handle);
+    explicit TOutputFile(int Handle) : FHandle(Handle) {}
+    ~TOutputFile();
+    TOutputFile(const TOutputFile &) = delete;
+    TOutputFile &operator=(const TOutputFile &) = delete;
 
     // False when the disk took fewer bytes than given.
     bool Write(const char *Data, qint64 Count);
@@ -24,7 +29,7 @@ public:
     void SetDosAttributes(uint Attributes);
 
 private:
-    QFile FFile;
+    int FHandle;
 };
 
 // The destination folder of one extraction. The destination itself is trusted and made with
@@ -39,14 +44,40 @@ public:
 
     QString FullPath(const TEntryTarget &Target) const;
     // Makes every missing level of a folder entry; a level that cannot be made is passed over.
-    void MakeFolders(const QStringList &Levels);
+    // A full path longer than the system allows fails with "Cannot create folder" (or the
+    // system's own path failure).
+    void MakeFolders(const TEntryTarget &Target);
     // Makes the levels and creates or truncates the file; fails with "Cannot create file".
     std::unique_ptr<TOutputFile> CreateFile(const TEntryTarget &Target);
+
+    // Entries run ahead of a failure when they are written in parallel. What this folder
+    // newly made is noted with the entry that made it, so that Undo can remove what the
+    // entries after a failure made (files it replaced keep what was written to them).
+    // Index -1: nothing is noted.
+    void BeginEntry(int Index) { FEntry = Index; }
+    // Notes before Index are dropped: no failure can come before it any more.
+    void ForgetBefore(int Index);
+    void Undo(int AfterIndex);
 
 private:
     // The system's handles of the levels opened so far (output_folder_*.cpp).
     class TOpenLevels;
 
+    // Levels[First, End) were made, or, with a file name, that file in Levels.
+    struct TMade {
+        int Index;
+        QStringList Levels;
+        qsizetype First;
+        qsizetype End;
+        QString FileName;
+    };
+    void NoteMade(const QStringList &Levels, qsizetype First, qsizetype End, const QString &FileName);
+    // Undo's removals, through the levels held open (output_folder_*.cpp).
+    void RemoveMadeFile(const QStringList &Levels, const QString &FileName);
+    void RemoveMadeFolder(const QStringList &Parent, const QString &Name);
+
     QString FPath;
     std::unique_ptr<TOpenLevels> FOpen;
+    int FEntry = -1;
+    std::deque<TMade> FNewlyMade;
 };

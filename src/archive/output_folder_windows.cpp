@@ -20,9 +20,9 @@ namespace {
 constexpr qsizetype FolderPathLimit = 248;
 constexpr qsizetype FilePathLimit = 260;
 
-HANDLE HandleOf(const QFile &File)
+HANDLE HandleOf(int Descriptor)
 {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(File.handle()));
+    return reinterpret_cast<HANDLE>(_get_osfhandle(Descriptor));
 }
 
 std::wstring Wide(const QString &Path)
@@ -56,7 +56,7 @@ void TOutputFile::SetModifiedTime(const QDateTime &Time)
     constexpr qint64 MsFrom1601To1970 = 11644473600000;
     const quint64 Ticks = quint64(Time.toMSecsSinceEpoch() + MsFrom1601To1970) * 10000;
     FILETIME Stamp{DWORD(Ticks), DWORD(Ticks >> 32)};
-    SetFileTime(HandleOf(FFile), &Stamp, nullptr, &Stamp);
+    SetFileTime(HandleOf(FHandle), &Stamp, nullptr, &Stamp);
 }
 
 void TOutputFile::SetUnixMode(uint)
@@ -69,14 +69,14 @@ void TOutputFile::SetDosAttributes(uint Attributes)
     FILE_BASIC_INFO Info{};
     // Zero would leave the attributes unchanged rather than clear them.
     Info.FileAttributes = Attributes != 0 ? Attributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(HandleOf(FFile), FileBasicInfo, &Info, sizeof Info);
+    SetFileInformationByHandle(HandleOf(FHandle), FileBasicInfo, &Info, sizeof Info);
 }
 
 // The levels of the last path opened, each held open without delete sharing, so that none of
 // them can be renamed, removed or replaced by a link while a file below them is created.
 class TOutputFolder::TOpenLevels {
 public:
-    explicit TOpenLevels(const QString &Path) : FPath(QDir::toNativeSeparators(Path))
+    TOpenLevels(TOutputFolder &Owner, const QString &Path) : FOwner(Owner), FPath(QDir::toNativeSeparators(Path))
     {
         // A drive's root ends with its separator already.
         FBase = FPath.endsWith(u'\\') ? FPath.chopped(1) : FPath;
@@ -91,6 +91,7 @@ public:
 private:
     void CloseFrom(size_t Count);
 
+    TOutputFolder &FOwner;
     QString FPath;
     QString FBase;                // the destination without a trailing separator
     QStringList FLevels;          // the levels held, below the destination
@@ -130,30 +131,42 @@ bool TOutputFolder::TOpenLevels::Open(const QStringList &Levels)
             return false;
         FHandles.push_back(Root);
     }
-    for (qsizetype At = qsizetype(FHandles.size()) - 1; At < Levels.size(); ++At) {
+    // The levels made here, from FirstMade on, are noted once the walk ends.
+    qsizetype FirstMade = -1;
+    qsizetype At = qsizetype(FHandles.size()) - 1;
+    const auto Ended = [&](bool Opened) {
+        if (FirstMade >= 0)
+            FOwner.NoteMade(Levels, FirstMade, Opened ? At : At + 1, QString());
+        return Opened;
+    };
+    for (; At < Levels.size(); ++At) {
         const QString &Level = Levels[At];
         if (ClassifyWindowsName(Level) != TWindowsName::Usable) {
             SetLastError(ERROR_INVALID_NAME);
-            return false;
+            return Ended(false);
         }
         Path += u'\\' + Level;
-        CreateDirectoryW(Wide(Path).c_str(), nullptr);
+        if (CreateDirectoryW(Wide(Path).c_str(), nullptr) && FirstMade < 0)
+            FirstMade = At;
         const HANDLE Handle = CreateFileW(Wide(Path).c_str(), FILE_READ_ATTRIBUTES, Share, nullptr,
                                           OPEN_EXISTING, Flags, nullptr);
         if (Handle == INVALID_HANDLE_VALUE)
-            return false;
+            return Ended(false);
         if (!IsPlainDirectory(Handle)) {
             CloseHandle(Handle);
             SetLastError(ERROR_DIRECTORY);
-            return false;
+            return Ended(false);
         }
         FHandles.push_back(Handle);
         FLevels.append(Level);
     }
-    return true;
+    return Ended(true);
 }
 
-TOutputFolder::TOutputFolder(const QString &FullPath) : FPath(FullPath), FOpen(new TOpenLevels(FullPath)) {}
+TOutputFolder::TOutputFolder(const QString &FullPath)
+    : FPath(FullPath), FOpen(std::make_unique<TOpenLevels>(*this, FullPath))
+{
+}
 
 TOutputFolder::~TOutputFolder() = default;
 
@@ -172,10 +185,10 @@ void CheckFolderPath(const QString &Path, const QStringList &Levels)
 
 } // namespace
 
-void TOutputFolder::MakeFolders(const QStringList &Levels)
+void TOutputFolder::MakeFolders(const TEntryTarget &Target)
 {
-    CheckFolderPath(FullPath({Levels, {}, true}), Levels);
-    FOpen->Open(Levels);
+    CheckFolderPath(FullPath(Target), Target.Levels);
+    FOpen->Open(Target.Levels);
 }
 
 std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Target)
@@ -185,7 +198,7 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
         return Failure("EFCreateError",
                        QString("Cannot create file \"%1\". %2").arg(Path, qt_error_string(int(Error))));
     };
-    CheckFolderPath(FullPath({Target.Levels, {}, true}), Target.Levels);
+    CheckFolderPath(FullPath({Target.Levels, {}, true, Target.Folder}), Target.Levels);
     const TWindowsName Name = ClassifyWindowsName(Target.FileName);
     if (Name == TWindowsName::HoldsColon)
         throw NotSupported();
@@ -205,6 +218,8 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
         throw Refused(GetLastError());
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        NoteMade(Target.Levels, 0, 0, Target.FileName);
     // Checked as well, not only left to the open, because an administrator's open may pass.
     BY_HANDLE_FILE_INFORMATION Info;
     if (!GetFileInformationByHandle(Handle, &Info) ||
@@ -224,4 +239,17 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     }
     _setmode(Descriptor, _O_BINARY);
     return std::make_unique<TOutputFile>(Descriptor);
+}
+
+void TOutputFolder::RemoveMadeFile(const QStringList &Levels, const QString &FileName)
+{
+    // The levels held open cannot be replaced by a link while the name below them goes.
+    if (FOpen->Open(Levels))
+        DeleteFileW(Wide(FullPath({Levels, FileName, false, Levels.join(u'/')})).c_str());
+}
+
+void TOutputFolder::RemoveMadeFolder(const QStringList &Parent, const QString &Name)
+{
+    if (FOpen->Open(Parent))
+        RemoveDirectoryW(Wide(FullPath({Parent + QStringList{Name}, {}, true, {}})).c_str());
 }

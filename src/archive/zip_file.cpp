@@ -1,15 +1,17 @@
 #include "zip_file.h"
 
 #include "compression_handlers.h"
-#include "dos_time.h"
 #include "entry_names.h"
+#include "entry_pool.h"
 #include "failure.h"
 #include "output_folder.h"
+#include "reopen_path.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <zlib.h>
 
 namespace {
@@ -17,12 +19,6 @@ namespace {
 constexpr qint64 EndRecordSearchSpan = 65535;
 constexpr qint64 SearchWindowSize = 1027;
 constexpr int UnicodePathId = 0x7075;
-constexpr quint8 HostMsDos = 0;
-constexpr quint8 HostUnix = 3;
-constexpr uint UnixFileTypeMask = 0170000;
-constexpr uint UnixSymbolicLink = 0120000;
-// The low byte of the external attributes without the volume-label bit.
-constexpr quint32 DosAttributeBits = 0xF7;
 
 Failure ZipReadError()
 {
@@ -44,46 +40,6 @@ quint32 Crc32Of(const char *Data, qint64 Count, quint32 Crc = 0)
     return crc32_z(Crc, reinterpret_cast<const Bytef *>(Data), size_t(Count));
 }
 
-// Copies exactly Size bytes in blocks of up to 1 MiB and returns their CRC-32.
-quint32 CopyData(TZipStream &Reader, quint32 Size, TOutputFile &Output)
-{
-    quint32 Crc = 0;
-    if (Size == 0)
-        return Crc;
-    const qint64 BufferSize = qMin<qint64>(TZipFile::CopyBufferSize, Size);
-    std::unique_ptr<char[]> Buffer(new char[BufferSize]);
-    for (quint32 Remaining = Size; Remaining > 0;) {
-        const qint64 Block = qMin<qint64>(BufferSize, Remaining);
-        for (qint64 Got = 0; Got < Block;) {
-            const qint64 Count = Reader.Read(Buffer.get() + Got, Block - Got);
-            if (Count <= 0)
-                throw Failure("EReadError", "Stream read error");
-            Got += Count;
-        }
-        if (!Output.Write(Buffer.get(), Block))
-            throw Failure("EWriteError", "Stream write error");
-        Crc = Crc32Of(Buffer.get(), Block, Crc);
-        Remaining -= quint32(Block);
-    }
-    return Crc;
-}
-
-// Host 0 archives carry DOS attributes, which the system maps as it can; host 3
-// archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
-// entries become plain files, so their link permissions are not given to them.
-void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
-{
-    const QDateTime Modified = DosDateTimeToLocal(LocalHeader.ModifiedDateTime);
-    if (Modified.isValid())
-        Output.SetModifiedTime(Modified);
-    const uint UnixMode = Item.ExternalAttributes >> 16;
-    if (Item.HostSystem() == HostMsDos)
-        Output.SetDosAttributes(Item.ExternalAttributes & DosAttributeBits);
-    else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
-             (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
-        Output.SetUnixMode(UnixMode);
-}
-
 } // namespace
 
 TZipFile::~TZipFile()
@@ -96,11 +52,18 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
     if (OpenMode != zmRead)
         throw Failure("ENotSupportedException", "Only reading is supported");
     Close();
+    const QFileInfo Info(ZipFileName);
+    const auto OpenError = [&](const QString &Reason) {
+        return Failure("EFOpenError", QString("Cannot open file \"%1\". %2")
+                                          .arg(QDir::cleanPath(Info.absoluteFilePath()), Reason));
+    };
+    // Opening a FIFO waits for a writer that may never come, and a device has no end to search
+    // from: only a regular file (or a link to one) is an archive.
+    if (Info.exists() && !Info.isFile())
+        throw OpenError("Not a regular file");
     FStream.setFileName(ZipFileName);
     if (!FStream.open(QIODevice::ReadOnly))
-        throw Failure("EFOpenError", QString("Cannot open file \"%1\". %2")
-                                         .arg(QDir::cleanPath(QFileInfo(ZipFileName).absoluteFilePath()),
-                                              FStream.errorString()));
+        throw OpenError(FStream.errorString());
     try {
         LoadCentralDirectory();
     } catch (...) {
@@ -113,6 +76,7 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
 void TZipFile::Close()
 {
     FFiles.clear();
+    FLocalSlots = {};
     FStream.close();
     FMode = zmClosed;
 }
@@ -167,7 +131,8 @@ void TZipFile::LoadCentralDirectory()
     if (!FindEndOfCentralDirectory(EndFields))
         throw ZipReadError();
     const quint16 Count = Get16(EndFields + 6);
-    if (!FStream.seek(Get32(EndFields + 12)))
+    const qint64 CentralStart = Get32(EndFields + 12);
+    if (!FStream.seek(CentralStart))
         throw ZipReadError();
     FFiles.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {
@@ -197,6 +162,51 @@ void TZipFile::LoadCentralDirectory()
         Item.FileComment = ReadBytes(Item.FileCommentLength);
         FFiles.push_back(std::move(Item));
     }
+    CheckDataRanges(CentralStart, FStream.pos());
+}
+
+// Entries that share data with each other or with the central directory are how a small
+// archive claims far more than it holds, so such an archive is refused before anything is
+// written. An entry of size 0 reads nothing; any other reads at least its first byte, whatever
+// its compressed size says. An entry whose local header cannot be read fails in its turn.
+void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
+{
+    struct TRange {
+        qint64 Start;
+        qint64 End;
+        int Index; // -1: the central directory
+    };
+    std::vector<TRange> Ranges;
+    if (CentralEnd > CentralStart)
+        Ranges.push_back({CentralStart, CentralEnd, -1});
+    for (size_t Index = 0; Index < FFiles.size(); ++Index) {
+        const TZipHeader &Item = FFiles[Index];
+        char Fixed[30];
+        if (Item.UncompressedSize == 0 || !FStream.seek(Item.LocalHeaderOffset) ||
+            FStream.read(Fixed, sizeof Fixed) != qint64(sizeof Fixed) ||
+            Get32(Fixed) != ZipSignature::LocalHeader)
+            continue;
+        const qint64 Start =
+            qint64(Item.LocalHeaderOffset) + sizeof Fixed + Get16(Fixed + 26) + Get16(Fixed + 28);
+        Ranges.push_back({Start, Start + qMax<qint64>(Item.CompressedSize, 1), int(Index)});
+    }
+    std::sort(Ranges.begin(), Ranges.end(),
+              [](const TRange &A, const TRange &B) { return A.Start < B.Start; });
+    const TRange *Reach = nullptr; // the range reaching furthest so far
+    for (const TRange &Range : Ranges) {
+        if (Reach && Range.Start < Reach->End) {
+            const TRange &Entry = Range.Index < 0 ? *Reach : Range;
+            const TRange &Other = Range.Index < 0 ? Range : *Reach;
+            throw Failure("EZipException",
+                          Other.Index < 0
+                              ? QString("Zip entry %1 overlaps the central directory").arg(Entry.Index + 1)
+                              : QString("Zip entry %1 overlaps entry %2")
+                                    .arg(qMax(Entry.Index, Other.Index) + 1)
+                                    .arg(qMin(Entry.Index, Other.Index) + 1));
+        }
+        if (!Reach || Range.End > Reach->End)
+            Reach = &Range;
+    }
 }
 
 void TZipFile::RequireReadable() const
@@ -207,35 +217,56 @@ void TZipFile::RequireReadable() const
 
 void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader)
 {
+    TStreamConstructor Decompress;
+    LocalHeader = ReadLocal(Index, Decompress).Header;
+    Stream = Decompress(FStream, *this, LocalHeader);
+}
+
+TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompress)
+{
     RequireReadable();
     if (Index < 0 || size_t(Index) >= FFiles.size())
         throw Failure("EListError", QString("List index out of bounds (%1)").arg(Index));
     const TZipHeader &Item = FFiles[Index];
-    if (!FStream.seek(Item.LocalHeaderOffset))
-        throw ZipReadError();
-    char Fixed[30];
-    ReadExactly(Fixed, 4);
-    if (Get32(Fixed) != ZipSignature::LocalHeader)
-        throw Failure("EZipException", "Invalid Zip Local Header signature");
-    ReadExactly(Fixed + 4, 26);
-    LocalHeader = TZipHeader();
-    LocalHeader.RequiredVersion = Get16(Fixed + 4);
-    LocalHeader.Flag = Get16(Fixed + 6);
-    LocalHeader.CompressionMethod = Get16(Fixed + 8);
-    LocalHeader.ModifiedDateTime = Get32(Fixed + 10);
-    LocalHeader.CRC32 = Get32(Fixed + 14);
-    LocalHeader.CompressedSize = Get32(Fixed + 18);
-    LocalHeader.UncompressedSize = Get32(Fixed + 22);
-    LocalHeader.FileNameLength = Get16(Fixed + 26);
-    LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
-    LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
-    LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+    const auto Found = std::find_if(FLocalSlots.begin(), FLocalSlots.end(), [&Item](const TLocalSlot &Slot) {
+        return Slot.Offset == qint64(Item.LocalHeaderOffset);
+    });
+    TLocalSlot *Slot = Found == FLocalSlots.end() ? nullptr : &*Found;
+    if (Slot) {
+        const qint64 DataStart =
+            Slot->Offset + 30 + Slot->Header.FileNameLength + Slot->Header.ExtraFieldLength;
+        if (!FStream.seek(DataStart))
+            throw ZipReadError();
+    } else {
+        Slot = &FLocalSlots[FNextSlot];
+        FNextSlot = (FNextSlot + 1) % FLocalSlots.size();
+        *Slot = TLocalSlot();
+        if (!FStream.seek(Item.LocalHeaderOffset))
+            throw ZipReadError();
+        char Fixed[30];
+        ReadExactly(Fixed, 4);
+        if (Get32(Fixed) != ZipSignature::LocalHeader)
+            throw Failure("EZipException", "Invalid Zip Local Header signature");
+        ReadExactly(Fixed + 4, 26);
+        TZipHeader &LocalHeader = Slot->Header;
+        LocalHeader.RequiredVersion = Get16(Fixed + 4);
+        LocalHeader.Flag = Get16(Fixed + 6);
+        LocalHeader.CompressionMethod = Get16(Fixed + 8);
+        LocalHeader.ModifiedDateTime = Get32(Fixed + 10);
+        LocalHeader.CRC32 = Get32(Fixed + 14);
+        LocalHeader.CompressedSize = Get32(Fixed + 18);
+        LocalHeader.UncompressedSize = Get32(Fixed + 22);
+        LocalHeader.FileNameLength = Get16(Fixed + 26);
+        LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
+        LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
+        LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+        Slot->Offset = Item.LocalHeaderOffset;
+    }
 
-    const TStreamConstructor Decompress =
-        FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
+    Decompress = FindDecompressionHandler(TZipCompression(Item.CompressionMethod & 0xFF));
     if (!Decompress)
         throw Failure("EListError", "Item not found");
-    Stream = Decompress(FStream, *this, LocalHeader);
+    return *Slot;
 }
 
 bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFileName)
@@ -259,37 +290,81 @@ bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFi
     return false;
 }
 
-void TZipFile::ExtractAll(const QString &Path)
+void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
 {
     RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
+    TEntryPool Pool(*this, ReopenPath(FStream), TEntryPool::WorkersFor(Options.Threads), Options.Control);
+    TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
-    for (int Index = 0; Index < Count; ++Index)
-        Extract(Index, Folder, Path, true);
+    int Settled = 0;
+    for (int Index = 0; Index < Count && Pool.WaitToGo(Index, Settled); ++Index) {
+        Folder.ForgetBefore(Settled);
+        // With nothing before it unwritten, no failure can undo what this entry makes.
+        Folder.BeginEntry(Settled < Index ? Index : -1);
+        try {
+            if (Control && Control->Stop.load())
+                ThrowExtractionStopped();
+            Extract(Index, Folder, Path, true, Pool);
+        } catch (...) {
+            Pool.Fail(Index, std::current_exception());
+        }
+    }
+    Pool.Join();
+    // What entries after the failure made is gone again, as if they had not been reached.
+    if (Pool.FailedIndex() >= 0)
+        Folder.Undo(Pool.FailedIndex());
+    Pool.Rethrow();
 }
 
 void TZipFile::Extract(int Index, const QString &Path, bool CreateSubdirs)
 {
+    RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
-    Extract(Index, Folder, Path, CreateSubdirs);
+    TEntryPool Pool(*this, ReopenPath(FStream), 0, nullptr);
+    try {
+        Extract(Index, Folder, Path, CreateSubdirs, Pool);
+    } catch (...) {
+        Pool.Fail(Index, std::current_exception());
+    }
+    Pool.Rethrow();
 }
 
-void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs)
+void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs,
+                       TEntryPool &Pool)
 {
-    std::unique_ptr<TZipStream> Reader;
-    TZipHeader LocalHeader;
-    Read(Index, Reader, LocalHeader);
+    TEntryJob Job;
+    TLocalSlot &Local = ReadLocal(Index, Job.Decompress);
     const TZipHeader &Item = FFiles[Index];
-    QString Name;
-    if (!GetUTF8PathFromExtraField(LocalHeader, Name))
-        Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
-    const TEntryTarget Target = ResolveEntryTarget(Path, Name, CreateSubdirs);
+    if (!Local.NameKnown) {
+        Local.HasUnicodeName = GetUTF8PathFromExtraField(Local.Header, Local.UnicodeName);
+        Local.NameKnown = true;
+    }
+    TEntryTarget Target;
+    if (Local.HasUnicodeName) {
+        Job.Name = Local.UnicodeName;
+        if (!Local.Target || Local.TargetPath != Path || Local.TargetSubdirs != CreateSubdirs) {
+            Local.Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
+            Local.TargetPath = Path;
+            Local.TargetSubdirs = CreateSubdirs;
+        }
+        Target = *Local.Target;
+    } else {
+        Job.Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
+        Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
+    }
     if (Target.IsFolder) {
-        Folder.MakeFolders(Target.Levels);
+        Folder.MakeFolders(Target);
         return;
     }
-    std::unique_ptr<TOutputFile> Output = Folder.CreateFile(Target);
-    if (CopyData(*Reader, Item.UncompressedSize, *Output) != Item.CRC32)
-        throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Name));
-    ApplyTimeAndAttributes(Item, LocalHeader, *Output);
+    Job.FullPath = Folder.FullPath(Target);
+    if (!Pool.WaitForRoom(Job.FullPath))
+        return;
+    Job.Index = Index;
+    Job.Item = &Item;
+    Job.LocalHeader = Local.Header;
+    Job.DataStart = Local.Offset + 30 + Local.Header.FileNameLength + Local.Header.ExtraFieldLength;
+    Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
+    Job.Output = Folder.CreateFile(Target);
+    Pool.Submit(std::move(Job));
 }

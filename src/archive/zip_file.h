@@ -1,18 +1,25 @@
 #pragma once
 
+#include "compression_handlers.h"
+#include "entry_names.h"
+#include "extract_control.h"
 #include "zip_header.h"
 #include "zip_streams.h"
 
 #include <QFile>
 #include <QString>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class TEntryPool;
 class TOutputFolder;
 
 // A ZIP archive opened for reading: the whole central directory is loaded by Open and held
-// until Close. Entries are extracted in directory order; the first failure ends the work.
+// until Close. Entries are taken in directory order; their data may be written by worker
+// threads, and the failure reported is the first in directory order.
 class TZipFile {
 public:
     TZipFile() = default;
@@ -29,27 +36,44 @@ public:
     // Only zmRead is supported.
     void Open(const QString &ZipFileName, TZipMode OpenMode);
     void Close();
-    void ExtractAll(const QString &Path);
+    void ExtractAll(const QString &Path, const TExtractOptions &Options = {});
     void Extract(int Index, const QString &Path, bool CreateSubdirs = true);
     // Reads entry Index's local header and makes the reader of its data.
     void Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader);
     // The name from a Unicode Path extra field whose CRC matches the header's name bytes.
     static bool GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFileName);
 
-    static constexpr qint64 CopyBufferSize = 1048576;
-
 private:
+    // A local header as last read, with the name its Unicode Path field gave and where that
+    // name lands. Many directory entries may point at one local header; each of them then
+    // costs no more than its own directory record.
+    struct TLocalSlot {
+        qint64 Offset = -1;
+        TZipHeader Header;
+        bool NameKnown = false;
+        bool HasUnicodeName = false;
+        QString UnicodeName;
+        std::optional<TEntryTarget> Target;
+        QString TargetPath;
+        bool TargetSubdirs = false;
+    };
+
     void LoadCentralDirectory();
+    void CheckDataRanges(qint64 CentralStart, qint64 CentralEnd);
+    // Leaves the archive stream at the entry's first data byte.
+    TLocalSlot &ReadLocal(int Index, TStreamConstructor &Decompress);
     // The 18 bytes that follow the end record's signature.
     static constexpr int EndRecordFieldsSize = 18;
     bool FindEndOfCentralDirectory(char (&Fields)[EndRecordFieldsSize]);
     void ReadExactly(char *Data, qint64 Count);
     QByteArray ReadBytes(qint64 Count);
     void RequireReadable() const;
-    void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs);
+    void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs, TEntryPool &Pool);
 
     TZipMode FMode = zmClosed;
     QFile FStream;
     std::vector<TZipHeader> FFiles;
     int FEncoding = 936;
+    std::array<TLocalSlot, 4> FLocalSlots;
+    size_t FNextSlot = 0;
 };

@@ -48,3 +48,9 @@ qint64 TZDecompressionStream::Read(char *Buffer, qint64 Count)
     }
     return Wanted - FZStream.avail_out;
 }
+
+bool TZDecompressionStream::GoesOn()
+{
+    char Probe;
+    return !FEnded && Read(&Probe, 1) > 0;
+}

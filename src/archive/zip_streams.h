@@ -11,6 +11,9 @@ class TZipStream {
 public:
     virtual ~TZipStream() = default;
     virtual qint64 Read(char *Buffer, qint64 Count) = 0;
+    // Asked once the entry's size has been read: true when the data would go on past it.
+    // Stored data has no end of its own, so only a reader that knows one can say yes.
+    virtual bool GoesOn() { return false; }
 };
 
 // Passes the archive's bytes through from its current position on; the caller bounds it.
@@ -33,6 +36,7 @@ public:
     TZDecompressionStream &operator=(const TZDecompressionStream &) = delete;
 
     qint64 Read(char *Buffer, qint64 Count) override;
+    bool GoesOn() override;
 
     static constexpr qint64 InputBufferSize = 65536;
 

@@ -25,6 +25,16 @@ const Signature Signatures[] = {
     {"\xFF\xD8\xFF\xE1", "jpeg"},
 };
 
+// Reads data in the format its leading bytes named, never in one guessed from the content.
+void Prepare(QImageReader &reader, QBuffer &buffer, const QByteArray &data, const QByteArray &format)
+{
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    reader.setDevice(&buffer);
+    reader.setFormat(format);
+    reader.setDecideFormatFromContent(false);
+}
+
 } // namespace
 
 QByteArray PictureFormatOf(const QByteArray &data)
@@ -50,15 +60,26 @@ QImage LoadBannerPicture(const QByteArray &data, const QImage &current)
         throw Failure("EInvalidGraphic", QStringLiteral("Unknown picture file extension"));
 
     QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
-    reader.setDecideFormatFromContent(false);
+    QImageReader reader;
+    Prepare(reader, buffer, data, format);
+    // Decoding at full size first would need memory for every pixel the header claims (9000 x
+    // 8000 is beyond Qt's limit); the stretched banner shows no more than its own pixels.
     const QSize size = reader.size();
-    if (size.isValid() && (size.width() > LargestPictureSide || size.height() > LargestPictureSide))
-        reader.setScaledSize(size.scaled(LargestPictureSide, LargestPictureSide, Qt::KeepAspectRatio));
+    if (size.isValid() && (size.width() > BannerSize.width() || size.height() > BannerSize.height()))
+        reader.setScaledSize(BannerSize);
     QImage picture = reader.read(); // the first frame or page only
     if (picture.isNull())
         throw Failure("EInvalidGraphic", reader.errorString());
     return picture;
+}
+
+QSize PictureSizeOf(const QByteArray &data)
+{
+    const QByteArray format = PictureFormatOf(data);
+    if (format.isEmpty())
+        return {};
+    QBuffer buffer;
+    QImageReader reader;
+    Prepare(reader, buffer, data, format);
+    return reader.size();
 }

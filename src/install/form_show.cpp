@@ -8,11 +8,11 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QPushButton>
-#include <QScopeGuard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QUrl>
 
 namespace {

@@ -1,4 +1,6 @@
 // The install button: from the chosen version to the started setup program.
+#include "archive_trust.h"
+#include "disk_space.h"
 #include "failure.h"
 #include "form2.h"
 #include "network_wait.h"
@@ -12,13 +14,16 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QElapsedTimer>
 #include <QThread>
+
+#include <functional>
+#include <future>
 
 namespace {
 
@@ -55,7 +60,14 @@ private:
     bool Pause(int ms);
     void Discard();
     bool Download(QFile &temporary);
-    void Unpack(const QString &unpackFolder);
+    // False when the archive is not the publisher's: it is gone then and the program ends.
+    bool Verify();
+    // False when the disk has no room for it (nothing is written and the program ends) or
+    // when the window was closed during it (what was unpacked stays, nothing is started).
+    bool Unpack(const QString &unpackFolder);
+    // Runs work on another thread while this one keeps the window alive and shows how much
+    // of total has been written; a close of the window asks the work to stop.
+    void RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work);
 
     TForm2 &form_;
     SessionState &session_ = form_.Session;
@@ -69,7 +81,8 @@ void InstallRun::Run()
         return;
     }
     const QString versionId = form_.ComboBox1->currentData().toString();
-    form_.runLog.Note(QStringLiteral("install version %1 (%2)").arg(versionId, form_.ComboBox1->currentText()));
+    form_.runLog.Note(
+        QStringLiteral("install version %1 (%2)").arg(versionId, form_.ComboBox1->currentText()));
     const LookupVerdict verdict = JudgeLookupReply(
         FetchText(DownloadLookupQuery(form_.Settings.VersionListAddress, form_.Settings.PackageId, versionId),
                   CodePage::Gbk));
@@ -122,12 +135,11 @@ void InstallRun::Run()
         FailAndQuit(ArchiveMissing);
         return;
     }
+    if (!Verify())
+        return;
 
     form_.label1->setText(Unpacking);
-    if (!Pump())
-        return;
-    Unpack(unpackFolder);
-    if (!Pump())
+    if (!Pump() || !Unpack(unpackFolder) || !Pump())
         return;
 
     const QString setupPath = SetupProgramPath(unpackFolder, form_.Settings.LauncherName);
@@ -146,6 +158,12 @@ void InstallRun::Run()
     PumpEvents();
 }
 
+// A download that would not fit on the disk; its text is the notice.
+class DiskShortage : public Failure {
+public:
+    explicit DiskShortage(const QString &notice) : Failure(QStringLiteral("EDiskFull"), notice) {}
+};
+
 // False when the download failed or the window was closed during it.
 bool InstallRun::Download(QFile &temporary)
 {
@@ -154,7 +172,14 @@ bool InstallRun::Download(QFile &temporary)
     try {
         ResumingDownload download;
         download.Retries = DownloadRetries;
-        download.OnWorkBegin = [this](HttpClient &sender, TWorkMode mode, qint64 total) {
+        download.OnWorkBegin = [this, &temporary](HttpClient &sender, TWorkMode mode, qint64 total) {
+            // Checked as soon as the length is known, before the first byte is written; the
+            // file system is asked only then.
+            if (total > 0) {
+                const QString shortage = DiskSpaceShortage(total - temporary.size(), session_.DownloadFolder);
+                if (!shortage.isEmpty())
+                    throw DiskShortage(shortage);
+            }
             form_.onWorkBegin(sender, mode, total);
         };
         download.OnWork = [this](HttpClient &sender, TWorkMode mode, qint64 done) {
@@ -176,6 +201,12 @@ bool InstallRun::Download(QFile &temporary)
         const auto *failure = dynamic_cast<const Failure *>(&error);
         form_.runLog.Note(QStringLiteral("download failed: ") +
                           (failure ? failure->Message() : QString::fromLocal8Bit(error.what())));
+        if (const auto *shortage = dynamic_cast<const DiskShortage *>(&error)) {
+            temporary.close();
+            Discard(); // nothing of it was written
+            FailAndQuit(shortage->Message());
+            return false;
+        }
         // Shown while the partial file is still open; it stays on disk.
         FailAndQuit(DownloadFailed);
         temporary.close();
@@ -193,16 +224,81 @@ bool InstallRun::Download(QFile &temporary)
     return true;
 }
 
-void InstallRun::Unpack(const QString &unpackFolder)
+bool InstallRun::Verify()
+{
+    ArchiveVerdict verdict;
+    const bool accepted = AcceptDownloadedArchive(session_.ArchivePath, form_.Settings.PublicKey, verdict);
+    if (!form_.Settings.PublicKey.isEmpty())
+        form_.runLog.Note(QStringLiteral("signature: ") + ArchiveVerdictText(verdict));
+    if (!accepted)
+        FailAndQuit(QString::fromUtf16(TamperedArchiveNotice));
+    return accepted;
+}
+
+bool InstallRun::Unpack(const QString &unpackFolder)
 {
     form_.runLog.Note(QStringLiteral("unpacking into %1").arg(unpackFolder));
+    TExtractControl control;
+    const auto cancelled = [this] {
+        form_.runLog.Note(QStringLiteral("unpacking cancelled by closing the window"));
+        Discard();
+        return false;
+    };
     try {
-        ExtractZipFile(session_.ArchivePath, unpackFolder, 936);
+        quint64 total = 0;
+        RunWatched(control, 0,
+                   [&total, archive = session_.ArchivePath] { total = DeclaredUnpackedSize(archive); });
+        if (form_.closedDuringInstall)
+            return cancelled();
+        const QString shortage = DiskSpaceShortage(static_cast<qint64>(total), unpackFolder);
+        if (!shortage.isEmpty()) {
+            form_.runLog.Note(QStringLiteral("unpacking refused: ") + shortage);
+            FailAndQuit(shortage);
+            return false;
+        }
+        form_.rateLabel->clear(); // the download's speed no longer applies
+        TExtractOptions options;
+        options.Control = &control;
+        RunWatched(control, total, [archive = session_.ArchivePath, unpackFolder, options] {
+            ExtractZipFile(archive, unpackFolder, 936, options);
+        });
     } catch (const Failure &failure) {
+        if (form_.closedDuringInstall)
+            return cancelled();
         form_.runLog.Note(QStringLiteral("unpacking failed: ") + failure.Message());
         throw;
     }
+    if (form_.closedDuringInstall)
+        return cancelled();
     form_.runLog.Note(QStringLiteral("unpacked"));
+    return true;
+}
+
+void InstallRun::RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work)
+{
+    std::future<void> done = std::async(std::launch::async, work);
+    // However this thread leaves, the work stops before what it uses goes out of scope.
+    struct StopOnLeave {
+        TExtractControl &control;
+        std::future<void> &done;
+        ~StopOnLeave()
+        {
+            if (done.valid()) {
+                control.Stop = true;
+                done.wait();
+            }
+        }
+    } stopOnLeave{control, done};
+
+    form_.onUnpacked(control.Written.load(), total);
+    while (done.wait_for(std::chrono::milliseconds(WaitSliceMs)) != std::future_status::ready) {
+        PumpEvents();
+        if (form_.closedDuringInstall)
+            control.Stop = true;
+        form_.onUnpacked(control.Written.load(), total);
+    }
+    form_.onUnpacked(control.Written.load(), total);
+    done.get(); // the work's failure, or the stop a close asked for
 }
 
 bool InstallRun::Pump(int times)

@@ -1,4 +1,5 @@
-// The download progress display: percentage in bfb, the bar in units of 100 bytes.
+// The download and unpacking progress display: percentage in bfb, the bar in units of 100
+// bytes.
 #include "failure.h"
 #include "form2.h"
 #include "http_client.h"
@@ -19,7 +20,8 @@ void StopIfClosed(const TForm2 &form)
 
 qint64 NowMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -50,4 +52,15 @@ void TForm2::onWork(HttpClient &, TWorkMode, qint64 done)
     }
     PumpEvents();
     StopIfClosed(*this);
+}
+
+void TForm2::onUnpacked(quint64 written, quint64 total)
+{
+    if (total == 0)
+        return; // nothing to write: the bar stays as the download left it
+    const qint64 done = static_cast<qint64>(qMin(written, total));
+    loading->setMinimum(0);
+    loading->setMaximum(BarUnits(static_cast<qint64>(total)));
+    loading->setValue(qBound(loading->minimum(), BarUnits(done), loading->maximum()));
+    bfb->setText(QString::number(WholePercent(done, static_cast<qint64>(total))) + u'%');
 }

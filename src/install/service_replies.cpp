@@ -48,7 +48,8 @@ LookupVerdict JudgeLookupReply(const QString &reply)
     const QString text = TrimControls(reply);
     if (FoldAsciiCase(text).contains(QStringLiteral("error")))
         return {LookupVerdict::ServiceError, text};
-    if (FoldAsciiCase(text.left(7)) != QStringLiteral("http://"))
+    const QString scheme = FoldAsciiCase(text.left(8));
+    if (!scheme.startsWith(QStringLiteral("http://")) && scheme != QStringLiteral("https://"))
         return {LookupVerdict::Refused, text};
     // A quoted last segment may hold "/", as in "../../x.zip": the archive would then be
     // written, and deleted, outside the download folder.

@@ -7,12 +7,17 @@
 
 #include <string>
 
+bool StartsDirectly(const QString &path)
+{
+    return QFileInfo(path).suffix().compare(u"exe", Qt::CaseInsensitive) == 0;
+}
+
 // A program file starts on its own, in this program's working directory; anything else
 // goes to the shell's "open", which picks the program the file's type belongs to.
 void OpenSetupProgram(const QString &path)
 {
     const std::wstring file = QString(path).replace(u'/', u'\\').toStdWString();
-    if (QFileInfo(path).suffix().compare(u"exe", Qt::CaseInsensitive) == 0) {
+    if (StartsDirectly(path)) {
         std::wstring commandLine = L"\"" + file + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;

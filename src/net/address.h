@@ -36,8 +36,8 @@ Address MergeAddress(const Address &current, const Address &parsed);
 QString RequestTarget(const Address &address);
 
 // The "Host" header value: the host in its ASCII (IDNA) form, bracketed when IPv6, with
-// ":port" (the number connected to) unless the port is the scheme's default. Raises TransferError for a host that
-// cannot be written into a header line or looked up.
+// ":port" (the number connected to) unless the port is the scheme's default. Raises TransferError for a host
+// that cannot be written into a header line or looked up.
 QString HostValue(const Address &address);
 
 ConnectionTarget TargetOf(const Address &address);

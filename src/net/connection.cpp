@@ -126,8 +126,9 @@ void AddTrustedCaCertificates(const QList<QSslCertificate> &certificates)
     extraAuthorities += certificates;
 }
 
-Connection::Connection(const ConnectionTarget &target, const Timeouts &timeouts)
-    : target_(target), timeouts_(timeouts)
+Connection::Connection(const ConnectionTarget &target, const std::optional<ProxyServer> &proxy,
+                       const Timeouts &timeouts)
+    : target_(target), proxy_(proxy), timeouts_(timeouts)
 {
     if (target_.host.isEmpty())
         throw TransferError(QStringLiteral("A Host is required"));
@@ -147,26 +148,42 @@ void Connection::Open()
         throw TransferError(QStringLiteral("Could not load SSL library."));
     // The name lookup and the connect share the connect time-out.
     const QDeadlineTimer connectDeadline = DeadlineIn(timeouts_.connectMs);
-    const QHostAddress address = Resolve(target_, connectDeadline);
-
-    const qintptr descriptor = ConnectSocket(address, target_.port, connectDeadline);
+    qintptr descriptor = 0;
+    if (proxy_) {
+        try {
+            const ConnectionTarget to{proxy_->host, proxy_->port, false, proxy_->host.contains(u':')};
+            descriptor = ConnectSocket(Resolve(to, connectDeadline), to.port, connectDeadline);
+        } catch (const TransferError &error) {
+            const QString message =
+                QStringLiteral("Cannot reach the proxy %1: %2").arg(proxy_->Name(), error.Message());
+            throw error.IsNetworkFault() ? TransferError::Network(message) : TransferError(message);
+        }
+    } else {
+        descriptor = ConnectSocket(Resolve(target_, connectDeadline), target_.port, connectDeadline);
+    }
     if (!target_.tls) {
         socket_ = std::make_unique<QTcpSocket>();
         Adopt(descriptor);
         return;
     }
-
     auto tls = std::make_unique<QSslSocket>();
-    QSslSocket &secure = *tls;
+    tls->setSslConfiguration(TlsConfiguration());
     socket_ = std::move(tls);
-    secure.setSslConfiguration(TlsConfiguration());
     Adopt(descriptor);
+    if (!NeedsTunnel())
+        StartTls();
+}
+
+void Connection::StartTls()
+{
+    auto &secure = static_cast<QSslSocket &>(*socket_);
     // The host name goes out as SNI and is what the certificate must name.
     secure.setPeerVerifyName(AsciiHost(target_.host));
     secure.startClientEncryption();
     const QDeadlineTimer deadline = DeadlineIn(timeouts_.readMs);
     while (!secure.waitForEncrypted(SliceOf(deadline))) {
-        if (secure.state() != QAbstractSocket::ConnectedState || secure.error() != QAbstractSocket::SocketTimeoutError)
+        if (secure.state() != QAbstractSocket::ConnectedState ||
+            secure.error() != QAbstractSocket::SocketTimeoutError)
             break;
         if (deadline.hasExpired())
             throw TransferError::Network(QStringLiteral("Read timed out."));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address.h"
+#include "proxy_rules.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,8 +16,8 @@ class QTcpSocket;
 // store. Meant for tests that serve TLS with a certificate made on the spot.
 void AddTrustedCaCertificates(const QList<QSslCertificate> &certificates);
 
-// One open TCP or TLS connection in blocking use (every wait in slices, see network_wait.h), with the receive buffer that holds bytes
-// received from the socket and not yet consumed. Every failure is a TransferError.
+// One open TCP or TLS connection in blocking use (every wait in slices, see network_wait.h), with the receive
+// buffer that holds bytes received from the socket and not yet consumed. Every failure is a TransferError.
 class Connection {
 public:
     static constexpr qsizetype ReceiveSize = 32768;
@@ -27,10 +28,18 @@ public:
         int readMs = 60000;    // silence allowed while bytes are awaited; 0 or less: no limit
     };
 
-    Connection(const ConnectionTarget &target, const Timeouts &timeouts);
+    // Through a proxy, the connection goes to the proxy. For a TLS target it is then a plain
+    // connection to the proxy until the caller has asked it for a tunnel (CONNECT) and
+    // started TLS; any other target is ready to use.
+    Connection(const ConnectionTarget &target, const std::optional<ProxyServer> &proxy,
+               const Timeouts &timeouts);
     ~Connection();
 
     const ConnectionTarget &Target() const { return target_; }
+    const std::optional<ProxyServer> &Proxy() const { return proxy_; }
+    bool NeedsTunnel() const { return proxy_ && target_.tls; }
+    // The TLS handshake with the target host, over the tunnel.
+    void StartTls();
     bool IsOpen() const;
     // Looks for a close by the server without waiting.
     bool StillOpen();
@@ -67,6 +76,7 @@ private:
     [[noreturn]] void FailFromSocket();
 
     ConnectionTarget target_;
+    std::optional<ProxyServer> proxy_;
     Timeouts timeouts_;
     std::unique_ptr<QTcpSocket> socket_;
     QByteArray buffer_;

@@ -54,9 +54,12 @@ void HttpClient::RunHops(const QString &address, ByteSink &sink)
     for (;;) {
         current_ = MergeAddress(current_, ParseAddress(requestAddress));
         const ConnectionTarget target = TargetOf(current_);
+        // Decided for every hop: a redirect may lead to a host the proxy rules exempt.
+        proxy_ = ProcessProxyRules().For(current_);
         const QByteArray head = RequestHead();
-        LogTransfer(QStringLiteral("GET ") + current_.scheme + QStringLiteral("://") + HostValue(current_) +
-                    RequestTarget(current_));
+        LogTransfer(
+            QStringLiteral("GET ") + AbsoluteTarget() +
+            (proxy_ ? QStringLiteral(" (proxy %1)").arg(proxy_->Name()) : QStringLiteral(" (no proxy)")));
         Exchange(target, head);
         LogTransfer(reply_.statusLine);
         if (OnReplyHead)
@@ -83,13 +86,23 @@ void HttpClient::RunHops(const QString &address, ByteSink &sink)
             throw TransferError(QStringLiteral("Too many redirects."), status);
         }
         ReadBodyAside(BodyUse::Discard);
+        if (status == 407 && proxy_)
+            throw ProxyAuthenticationRequired(*proxy_);
         throw TransferError(reply_.statusLine, status);
     }
 }
 
+QString HttpClient::AbsoluteTarget() const
+{
+    return current_.scheme + QStringLiteral("://") + HostValue(current_) + RequestTarget(current_);
+}
+
 QByteArray HttpClient::RequestHead()
 {
-    QString head = QStringLiteral("GET ") + RequestTarget(current_) + QStringLiteral(" HTTP/1.1\r\n");
+    // A proxy that forwards the request needs the whole address; a tunnel does not.
+    const bool forwarded = proxy_ && !TargetOf(current_).tls;
+    QString head = QStringLiteral("GET ") + (forwarded ? AbsoluteTarget() : RequestTarget(current_)) +
+                   QStringLiteral(" HTTP/1.1\r\n");
     const auto addLine = [&head](const QString &name, const QString &value) {
         if (!value.isEmpty())
             head += name + QStringLiteral(": ") + value + QStringLiteral("\r\n");
@@ -99,6 +112,8 @@ QByteArray HttpClient::RequestHead()
     addLine(QStringLiteral("User-Agent"), UserAgentValue);
     for (const QString &line : ExtraHeaders)
         head += line + QStringLiteral("\r\n");
+    if (forwarded)
+        addLine(QStringLiteral("Proxy-Authorization"), proxy_->Authorization());
     if (AllowCookies && cookies_)
         addLine(QStringLiteral("Cookie"), cookies_->HeaderFor(current_, QDateTime::currentDateTimeUtc()));
     head += QStringLiteral("\r\n");
@@ -107,7 +122,9 @@ QByteArray HttpClient::RequestHead()
 
 bool HttpClient::Reusable()
 {
-    const QString connection = FoldAsciiCase(reply_.Header(u"Connection"));
+    const QString connection = FoldAsciiCase(
+        reply_.Header(connection_ && connection_->Proxy() && !connection_->NeedsTunnel() ? u"Proxy-Connection"
+                                                                                         : u"Connection"));
     // An HTTP/1.0 server closes after its reply unless it said keep-alive; waiting for
     // that close to show would race with the next request.
     const bool closesByDefault = reply_.statusLine.startsWith(QLatin1String("HTTP/1.0 "));
@@ -149,8 +166,12 @@ bool HttpClient::PrepareConnection(const ConnectionTarget &target)
 {
     if (connection_) {
         const ConnectionTarget &open = connection_->Target();
-        const bool sameTarget = open.host.compare(target.host, Qt::CaseInsensitive) == 0 &&
-                                open.port == target.port && open.tls == target.tls;
+        const bool sameHost =
+            open.host.compare(target.host, Qt::CaseInsensitive) == 0 && open.port == target.port;
+        // A proxy that forwards requests carries those for every host on one connection.
+        const bool forwardedAlike = proxy_ && !target.tls && !open.tls;
+        const bool sameTarget =
+            connection_->Proxy() == proxy_ && open.tls == target.tls && (sameHost || forwardedAlike);
         if (!sameTarget || !Reusable())
             connection_.reset();
         else
@@ -158,18 +179,48 @@ bool HttpClient::PrepareConnection(const ConnectionTarget &target)
     }
     if (connection_)
         return true;
-    connection_ = std::make_unique<Connection>(target, Connection::Timeouts{ConnectTimeout, ReadTimeout});
+    connection_ =
+        std::make_unique<Connection>(target, proxy_, Connection::Timeouts{ConnectTimeout, ReadTimeout});
     connection_->OnConsumed = [this](qint64 count) { DoWork(wmRead, count); };
+    if (connection_->NeedsTunnel())
+        OpenTunnel();
     return false;
+}
+
+void HttpClient::OpenTunnel()
+{
+    const ConnectionTarget &target = connection_->Target();
+    const QString authority = (target.ipv6 ? u'[' + AsciiHost(target.host) + u']' : AsciiHost(target.host)) +
+                              u':' + QString::number(target.port);
+    QString head = QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\nUser-Agent: %2\r\n")
+                       .arg(authority, UserAgentValue);
+    const QString authorization = proxy_->Authorization();
+    if (!authorization.isEmpty())
+        head += QStringLiteral("Proxy-Authorization: ") + authorization + QStringLiteral("\r\n");
+    connection_->Send(HeadBytes(head + QStringLiteral("\r\n")));
+    const ReplyHead reply = ReadHead();
+    const int status = reply.StatusCode();
+    if (status == 407)
+        throw ProxyAuthenticationRequired(*proxy_);
+    if (status < 200 || status > 299)
+        throw TransferError(reply.statusLine, status);
+    connection_->StartTls();
 }
 
 void HttpClient::ReadReplyHead()
 {
     reply_ = {};
+    reply_ = ReadHead();
+    TakeCookies();
+}
+
+ReplyHead HttpClient::ReadHead()
+{
+    ReplyHead head;
     const std::optional<QByteArray> status = connection_->ReadLine();
     if (!status)
         throw ConnectionClosedGracefully();
-    reply_.statusLine = LineText(*status);
+    head.statusLine = LineText(*status);
     for (;;) {
         const std::optional<QByteArray> line = connection_->ReadLine();
         // A head cut short could have lost the very lines that frame the body.
@@ -177,11 +228,11 @@ void HttpClient::ReadReplyHead()
             throw ConnectionClosedGracefully();
         if (line->isEmpty())
             break;
-        reply_.lines << LineText(*line, true);
-        if (MaxHeaderLines > 0 && reply_.lines.size() > MaxHeaderLines)
+        head.lines << LineText(*line, true);
+        if (MaxHeaderLines > 0 && head.lines.size() > MaxHeaderLines)
             throw TransferError(QStringLiteral("Too many header lines."));
     }
-    TakeCookies();
+    return head;
 }
 
 void HttpClient::ReadFinalReplyHead()

@@ -2,6 +2,7 @@
 
 #include "address.h"
 #include "byte_sink.h"
+#include "proxy_rules.h"
 #include "reply_head.h"
 #include "transfer_error.h"
 
@@ -62,7 +63,11 @@ private:
     void Exchange(const ConnectionTarget &target, const QByteArray &head);
     // True when an open connection is kept for the hop.
     bool PrepareConnection(const ConnectionTarget &target);
+    void OpenTunnel();
+    ReplyHead ReadHead();
     QByteArray RequestHead();
+    // scheme://host[:port]/path?query, as a proxy that forwards the request needs it.
+    QString AbsoluteTarget() const;
     void ReadReplyHead();
     void ReadFinalReplyHead();
     void ReadBody(ByteSink *sink, BodyUse use);
@@ -82,6 +87,7 @@ private:
     void EndWork(TWorkMode mode);
 
     Address current_;
+    std::optional<ProxyServer> proxy_; // of the current hop
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<CookieStore> cookies_;
     ReplyHead reply_;

@@ -51,7 +51,8 @@ public:
 bool WorthRetrying(const TransferError &error)
 {
     static const int later[] = {408, 429, 500, 502, 503, 504};
-    return error.IsNetworkFault() || std::find(std::begin(later), std::end(later), error.StatusCode()) != std::end(later);
+    return error.IsNetworkFault() ||
+           std::find(std::begin(later), std::end(later), error.StatusCode()) != std::end(later);
 }
 
 void ResumingDownload::Get(const QString &address, ByteSink &sink)
@@ -123,7 +124,9 @@ void ResumingDownload::Get(const QString &address, ByteSink &sink)
             }
             if (!WorthRetrying(error) || attempt >= Retries)
                 throw;
-            const int waitMs = RetryWaitsMs.isEmpty() ? 0 : RetryWaitsMs[std::min<qsizetype>(attempt, RetryWaitsMs.size() - 1)];
+            const int waitMs = RetryWaitsMs.isEmpty()
+                                   ? 0
+                                   : RetryWaitsMs[std::min<qsizetype>(attempt, RetryWaitsMs.size() - 1)];
             LogTransfer(QStringLiteral("retry %1 of %2 in %3 ms after: %4")
                             .arg(attempt + 1)
                             .arg(Retries)

@@ -1,5 +1,7 @@
 #include "transfer_error.h"
 
+#include "proxy_rules.h"
+
 TransferError::TransferError(QString message, int statusCode)
     : Failure(statusCode != 0 ? QStringLiteral("EIdHTTPProtocolException") : QStringLiteral("EIdException"),
               std::move(message)),
@@ -12,6 +14,11 @@ TransferError TransferError::Network(QString message)
     TransferError error(std::move(message));
     error.networkFault_ = true;
     return error;
+}
+
+ProxyAuthenticationRequired::ProxyAuthenticationRequired(const ProxyServer &proxy)
+    : TransferError(QStringLiteral("Proxy authentication required by %1").arg(proxy.Name()), 407)
+{
 }
 
 ConnectionClosedGracefully::ConnectionClosedGracefully()

@@ -21,6 +21,14 @@ private:
     bool networkFault_ = false;
 };
 
+struct ProxyServer;
+
+// A proxy wants credentials the client does not have (or refused the ones it had).
+class ProxyAuthenticationRequired : public TransferError {
+public:
+    explicit ProxyAuthenticationRequired(const ProxyServer &proxy);
+};
+
 // The connection ended where more bytes of a reply were due.
 class ConnectionClosedGracefully : public TransferError {
 public:

@@ -21,6 +21,10 @@ inline constexpr int CheckField = 13; // hex text like the payload; checked, nev
 inline constexpr int LauncherNameField = 15;
 inline constexpr int AddressTripleField = 21;
 inline constexpr int VersionListAddressField = 30;
+// The publisher's minisign public key (its base64 line), or empty for an unsigned product.
+// Installers before signatures read every field but a few and use none of the others, so
+// they load such a package as before and simply do not check archives.
+inline constexpr int PublicKeyField = 31;
 
 // AddressTriple holds BannerAddress, AdAddress and NoticeAddress in this order.
 inline constexpr char16_t AddressSeparator = u',';

@@ -73,6 +73,7 @@ PackageLoad LoadPackage(const QString &packagePath)
     settings.LauncherName = fields[LauncherNameField];
     settings.AddressTriple = fields[AddressTripleField];
     settings.VersionListAddress = fields[VersionListAddressField];
+    settings.PublicKey = fields[PublicKeyField];
     // Not used, but a package whose check field is not hex text is refused.
     DecodePackageText(EncodeAnsi(fields[CheckField]));
     file.close();

@@ -12,4 +12,7 @@ struct PackageSettings {
     QString AdAddress;
     QString NoticeAddress;
     QString VersionListAddress;
+    // The publisher's minisign public key line; when set, every downloaded archive must carry
+    // a signature it verifies.
+    QString PublicKey;
 };

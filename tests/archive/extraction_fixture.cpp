@@ -43,10 +43,17 @@ void ExtractionTest::WriteArchive(const QByteArray &Zip) const
     ASSERT_EQ(File.write(Zip), Zip.size());
 }
 
+int ExtractionThreads()
+{
+    return qEnvironmentVariableIntValue("ARCHIVE_TEST_THREADS");
+}
+
 std::optional<QString> ExtractionTest::Extract(int Encoding) const
 {
     try {
-        ExtractZipFile(Archive(), Destination(), Encoding);
+        TExtractOptions Options;
+        Options.Threads = ExtractionThreads();
+        ExtractZipFile(Archive(), Destination(), Encoding, Options);
     } catch (const Failure &Error) {
         return Error.Message();
     }

@@ -13,6 +13,10 @@ FileTree ReadTree(const QString &Folder);
 // The permission bits of a file, as stat gives them.
 uint ModeOf(const QString &Path);
 
+// The threads every extraction of the tests uses: ARCHIVE_TEST_THREADS, else one per core.
+// The tests run once on one thread and once on several.
+int ExtractionThreads();
+
 // A scratch folder with the archive at Archive() and the destination at Destination().
 class ExtractionTest : public ::testing::Test {
 protected:

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+
 namespace {
 
 const QByteArray OneEntry = BuildZip({CraftedEntry::Stored("a.txt", "alpha")});

@@ -82,20 +82,25 @@ QByteArray BuildZip(const QList<CraftedEntry> &Entries, const QByteArray &Commen
 {
     QByteArray Zip;
     QByteArray Central;
+    QList<quint32> Offsets;
     for (const CraftedEntry &Entry : Entries) {
-        const quint32 Offset = quint32(Zip.size());
-        const QByteArray LocalName = Entry.LocalName.value_or(Entry.Name);
-        Put32(Zip, 0x04034B50);
-        Put16(Zip, 20);
-        Put16(Zip, Entry.Flag);
-        Put16(Zip, Entry.Method);
-        Put32(Zip, Entry.DosDateTime);
-        Put32(Zip, Entry.Crc);
-        Put32(Zip, quint32(Entry.Payload.size()));
-        Put32(Zip, Entry.UncompressedSize);
-        Put16(Zip, quint16(LocalName.size()));
-        Put16(Zip, quint16(Entry.LocalExtra.size()));
-        Zip.append(LocalName).append(Entry.LocalExtra).append(Entry.Payload);
+        const quint32 Offset = Entry.SameLocalAs ? Offsets[*Entry.SameLocalAs] : quint32(Zip.size());
+        Offsets.append(Offset);
+        const quint32 CompressedSize = Entry.CompressedSize.value_or(quint32(Entry.Payload.size()));
+        if (!Entry.SameLocalAs) {
+            const QByteArray LocalName = Entry.LocalName.value_or(Entry.Name);
+            Put32(Zip, 0x04034B50);
+            Put16(Zip, 20);
+            Put16(Zip, Entry.Flag);
+            Put16(Zip, Entry.Method);
+            Put32(Zip, Entry.DosDateTime);
+            Put32(Zip, Entry.Crc);
+            Put32(Zip, CompressedSize);
+            Put32(Zip, Entry.UncompressedSize);
+            Put16(Zip, quint16(LocalName.size()));
+            Put16(Zip, quint16(Entry.LocalExtra.size()));
+            Zip.append(LocalName).append(Entry.LocalExtra).append(Entry.Payload);
+        }
 
         Put32(Central, 0x02014B50);
         Put16(Central, Entry.MadeBy);
@@ -104,7 +109,7 @@ QByteArray BuildZip(const QList<CraftedEntry> &Entries, const QByteArray &Commen
         Put16(Central, Entry.Method);
         Put32(Central, Entry.DosDateTime);
         Put32(Central, Entry.Crc);
-        Put32(Central, quint32(Entry.Payload.size()));
+        Put32(Central, CompressedSize);
         Put32(Central, Entry.UncompressedSize);
         Put16(Central, quint16(Entry.Name.size()));
         Put16(Central, 0);

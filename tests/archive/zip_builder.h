@@ -16,12 +16,21 @@ struct CraftedEntry {
     quint32 ExternalAttributes = 0;
     quint32 DosDateTime = 0x50A56B5D; // 2020-05-05 13:26:58
     QByteArray LocalExtra;
-    std::optional<QByteArray> LocalName; // when the local header's name differs
+    std::optional<QByteArray> LocalName;   // when the local header's name differs
+    std::optional<quint32> CompressedSize; // when the directory claims another size than the payload's
+    std::optional<int> SameLocalAs;        // points at that earlier entry's local header, writing none
 
     static CraftedEntry Stored(const QByteArray &Name, const QByteArray &Content);
     static CraftedEntry Deflated(const QByteArray &Name, const QByteArray &Content);
     static CraftedEntry Folder(const QByteArray &Name);
 };
+
+// The entry pointing at the local header of entry Index instead of one of its own.
+inline CraftedEntry Sharing(CraftedEntry Entry, int Index)
+{
+    Entry.SameLocalAs = Index;
+    return Entry;
+}
 
 quint32 Crc32(const QByteArray &Bytes);
 QByteArray RawDeflate(const QByteArray &Content);

@@ -4,7 +4,9 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QtEndian>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace {
 
@@ -121,11 +123,74 @@ TEST(BannerPicture, TheFormatIsForcedByTheLeadingBytes)
     EXPECT_THROW(LoadBannerPicture(png.left(60), QImage()), Failure); // cut short
 }
 
-TEST(BannerPicture, HugePicturesAreScaledDownProportionally)
+TEST(BannerPicture, HugePicturesAreDecodedAtTheBannerSize)
 {
-    const QImage wide = Filled(LargestPictureSide * 2, 4, Qt::blue);
+    const QImage wide = Filled(32768, 4, Qt::blue);
     const QImage picture = LoadBannerPicture(Encoded(wide, "png"), QImage());
-    EXPECT_EQ(picture.size(), QSize(LargestPictureSide, 2));
+    EXPECT_EQ(picture.size(), BannerSize);
+    EXPECT_EQ(QColor(picture.pixel(480, 240)), QColor(Qt::blue));
+}
+
+// An 8-bit RGB PNG, left half red and right half blue, written row by row so that the test
+// never holds the whole picture: a decoder that does must allocate width x height x 4 bytes.
+QByteArray HalvesPng(int width, int height)
+{
+    const auto chunk = [](const char *type, const QByteArray &data) {
+        QByteArray bytes(4, 0);
+        qToBigEndian<quint32>(quint32(data.size()), bytes.data());
+        const QByteArray body = QByteArray(type) + data;
+        QByteArray crc(4, 0);
+        qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()),
+                                            uInt(body.size()))),
+                              crc.data());
+        return bytes + body + crc;
+    };
+    QByteArray header(13, 0);
+    qToBigEndian<quint32>(quint32(width), header.data());
+    qToBigEndian<quint32>(quint32(height), header.data() + 4);
+    header[8] = 8; // bits per sample
+    header[9] = 2; // RGB
+
+    QByteArray row(1 + 3 * width, 0); // filter type 0, then the pixels
+    for (int x = 0; x < width; ++x)
+        row[1 + 3 * x + (x < width / 2 ? 0 : 2)] = char(0xFF);
+    z_stream stream{};
+    EXPECT_EQ(deflateInit(&stream, Z_BEST_SPEED), Z_OK);
+    QByteArray compressed;
+    char out[65536];
+    for (int y = 0; y < height; ++y) {
+        stream.next_in = reinterpret_cast<Bytef *>(row.data());
+        stream.avail_in = uInt(row.size());
+        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(out);
+            stream.avail_out = sizeof out;
+            deflate(&stream, flush);
+            compressed.append(out, qsizetype(sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", compressed) + chunk("IEND", {});
+}
+
+// Decoded at full size, 9000 x 8000 would take 288 MB, more than Qt allows one image.
+TEST(BannerPicture, LargeValidPictureIsShownAtTheBannerSize)
+{
+    const QImage picture = LoadBannerPicture(HalvesPng(9000, 8000), QImage());
+    ASSERT_EQ(picture.size(), BannerSize);
+    EXPECT_EQ(QColor(picture.pixel(100, 240)), QColor(Qt::red));
+    EXPECT_EQ(QColor(picture.pixel(860, 240)), QColor(Qt::blue));
+}
+
+TEST(BannerPicture, PicturesWithinTheBannerKeepTheirSize)
+{
+    for (const QSize size : {QSize(965, 477), QSize(965, 100), QSize(10, 477)}) {
+        const QImage picture = LoadBannerPicture(Encoded(Filled(size.width(), size.height(), Qt::blue), "png"),
+                                                 QImage());
+        EXPECT_EQ(picture.size(), size);
+    }
+    EXPECT_EQ(LoadBannerPicture(Encoded(Filled(966, 10, Qt::blue), "png"), QImage()).size(), BannerSize);
+    EXPECT_EQ(LoadBannerPicture(Encoded(Filled(10, 478, Qt::blue), "bmp"), QImage()).size(), BannerSize);
 }
 
 } // namespace

@@ -3,15 +3,17 @@
 # version, presses the install button, waits for the setup program to run, then closes the
 # window. Saves screenshots and checks what the install left on disk.
 #
-# usage: drive_installer.sh APP_FOLDER SHOT_FOLDER VERSION_NUMBER UNPACK_NAME ARCHIVE_NAME
+# usage: drive_installer.sh APP_FOLDER SHOT_FOLDER VERSION_NUMBER UNPACK_NAME ARCHIVE_NAME [refusal]
 #   APP_FOLDER holds the installer and its pack.db; VERSION_NUMBER counts from 1;
 #   UNPACK_NAME/ARCHIVE_NAME are what the chosen version's address names in download/.
-#   INSTALLER_RUN, when set, is the command that starts the installer in APP_FOLDER (the
-#   Windows build runs it under Wine); ./Installer otherwise.
+#   With "refusal" the install must end in a notice instead, with nothing unpacked or started
+#   and the archive gone.
+# INSTALLER_LAUNCH, when set, is a program that starts the installer in the caller's process (by
+# exec), for example inside another root file system; it runs in APP_FOLDER.
 # Every wait is bounded; exits non-zero when a check fails.
 set -uo pipefail
 
-app=$1 shots=$2 version=$3 unpack_name=$4 archive_name=$5
+app=$1 shots=$2 version=$3 unpack_name=$4 archive_name=$5 expect=${6:-install}
 here=$(cd "$(dirname "$0")" && pwd)
 download="$app/download"
 failures=0
@@ -22,7 +24,7 @@ fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
 combo_x=209 combo_y=544 button_x=781 button_y=541 label_geometry=657x17+152+517
 
 mkdir -p "$shots"
-(cd "$app" && exec ${INSTALLER_RUN:-./Installer}) >"$shots/installer.log" 2>&1 &
+(cd "$app" && exec "${INSTALLER_LAUNCH:-./Installer}") >"$shots/installer.log" 2>&1 &
 pid=$!
 cleanup() { kill "$pid" 2>/dev/null; }
 trap cleanup EXIT
@@ -46,6 +48,35 @@ sleep 0.3
 xdotool mousemove --window "$window" $button_x $button_y click 1
 sleep 0.3
 import -window "$window" "$shots/installing.png"
+
+if [ "$expect" = refusal ]; then
+    box=""
+    for _ in $(seq 150); do
+        box=$(xdotool search --onlyvisible --name '^Installer$' 2>/dev/null | head -1 || true)
+        [ -n "$box" ] && break
+        sleep 0.2
+    done
+    if [ -z "$box" ]; then
+        fail "no notice within 30 s"
+    else
+        sleep 0.3
+        import -window root "$shots/refused.png"
+        pass "the install was refused with a notice ($shots/refused.png)"
+        xdotool windowfocus --sync "$box" key Return
+    fi
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "the installer did not end after the notice"
+    else
+        pass "the installer ended after the notice"
+    fi
+    sleep 1 # a setup program started by mistake would have written by now
+    [ ! -e "$download/$archive_name" ] && pass "the archive is gone" || fail "the archive $download/$archive_name is there"
+    [ -z "$(ls -A "$download/$unpack_name" 2>/dev/null)" ] && pass "nothing was unpacked" ||
+        fail "files were unpacked into $download/$unpack_name"
+    [ "$failures" -eq 0 ]
+    exit
+fi
 
 # A shot every half second while the install runs (up to 30 of them): the progress panel with
 # its percentage, speed and, on a bad network, its reconnect text.

@@ -5,11 +5,11 @@
 
 void WritePackage(const QString &folder, const PackageFields &fields)
 {
-    WriteFile(folder + QStringLiteral("/pack.db"),
-              PackageFile(FieldsText({{2, fields.packageId},
-                                      {15, fields.launcherName},
-                                      {21, fields.addressTriple},
-                                      {30, fields.versionListAddress}})));
+    WriteFile(folder + QStringLiteral("/pack.db"), PackageFile(FieldsText({{2, fields.packageId},
+                                                                           {15, fields.launcherName},
+                                                                           {21, fields.addressTriple},
+                                                                           {30, fields.versionListAddress},
+                                                                           {31, fields.publicKey}})));
 }
 
 QByteArray StoredZip(const QList<ZipItem> &items)

@@ -11,6 +11,7 @@ struct PackageFields {
     QString launcherName;
     QString addressTriple; // banner,ad,notice
     QString versionListAddress;
+    QString publicKey = {}; // the base64 line of a minisign public key; empty: unsigned archives
 };
 
 // Writes <folder>/pack.db the way packages are published.

@@ -1,5 +1,5 @@
 // While a transfer waits on the network the window repaints, takes input and can be closed;
-// a dropped download connection is tried again.
+// a dropped download connection is tried again; unpacking runs while the window stays alive.
 #include "fixtures.h"
 #include "quit_signal.h"
 #include "shell.h"
@@ -12,7 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -119,7 +122,8 @@ TEST_F(LiveWindowTest, ClosingDuringASilentLookupEndsTheRunWithoutABox)
 
 TEST_F(LiveWindowTest, ClosingDuringAStalledDownloadCancelsAtOnce)
 {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", QByteArray(4 << 20, 'x')}});
+    const QByteArray archive =
+        StoredZip({{SetupName, MarkerScript(), 0755}, {"big.bin", QByteArray(4 << 20, 'x')}});
     ServeVersion("/soft/setup.zip", {});
     ScriptServer::Reply stalled = ScriptServer::Ok(archive);
     stalled.holdAfter = 512 << 10;
@@ -147,7 +151,8 @@ TEST_F(LiveWindowTest, ClosingDuringAStalledDownloadCancelsAtOnce)
 
 TEST_F(LiveWindowTest, ADownloadCutTwiceIsTriedAgainAndInstalls)
 {
-    const QByteArray archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"data.bin", QByteArray(300000, 'd')}});
+    const QByteArray archive =
+        StoredZip({{SetupName, MarkerScript(), 0755}, {"data.bin", QByteArray(300000, 'd')}});
     ServeVersion("/soft/setup.zip", archive);
     ScriptServer::Reply cut = ScriptServer::Ok(archive, "application/zip");
     cut.cutAfter = archive.size() / 2;
@@ -166,14 +171,102 @@ TEST_F(LiveWindowTest, ADownloadCutTwiceIsTriedAgainAndInstalls)
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
     EXPECT_EQ(server.Requests().count("/soft/setup.zip"), 3);
-    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 1 次）…"))) << rateTexts.join(u'|').toStdString();
-    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 2 次）…"))) << rateTexts.join(u'|').toStdString();
+    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 1 次）…")))
+        << rateTexts.join(u'|').toStdString();
+    EXPECT_TRUE(rateTexts.contains(QStringLiteral("网络中断，正在重新连接（第 2 次）…")))
+        << rateTexts.join(u'|').toStdString();
     const QString log = Log();
     EXPECT_TRUE(log.contains(QStringLiteral("retry 1 of 5"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("retry 2 of 5"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("downloaded %1 bytes").arg(archive.size()))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("starting the setup program"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("install version 1 (Version one)"))) << log.toStdString();
+}
+
+const QString UnpackingText =
+    QStringLiteral("安装程序获取成功，正在解压，耗时根据您电脑性能，请等待一会哦....");
+
+// Many small files: seconds of creating files on a loaded machine, little to download.
+QByteArray ManyEntriesZip()
+{
+    QList<ZipItem> items{{SetupName, MarkerScript(), 0755}};
+    for (int i = 0; i < 20000; ++i)
+        items.append({"d" + QByteArray::number(i % 50) + "/f" + QByteArray::number(i), QByteArray(64, 'z')});
+    return StoredZip(items);
+}
+
+class UnpackingWindowTest : public LiveWindowTest {
+protected:
+    // Starts watching the window's events once the unpacking text shows, and records the
+    // percentages shown under the bar from then on.
+    void WatchUnpacking(int closeAfterMs = -1)
+    {
+        QObject::connect(&poll_, &QTimer::timeout, form.get(), [this, closeAfterMs] {
+            if (form->label1->text() != UnpackingText)
+                return;
+            if (!tickClock_.isValid()) {
+                WatchEvents();
+                if (closeAfterMs >= 0)
+                    CloseAfter(closeAfterMs);
+            }
+            if (percents_.isEmpty() || percents_.last() != form->bfb->text())
+                percents_ << form->bfb->text();
+        });
+        poll_.start(5);
+    }
+    bool UnpackingStarted() const { return tickClock_.isValid(); }
+
+    QTimer poll_;
+    QStringList percents_;
+};
+
+TEST_F(UnpackingWindowTest, TheWindowStaysAliveAndShowsProgressWhileUnpacking)
+{
+    ServeVersion("/soft/setup.zip", ManyEntriesZip());
+    Open();
+    form->ComboBox1->setCurrentIndex(0);
+    WatchUnpacking();
+    form->Button1Click();
+    const qint64 unpackingMs = tickClock_.isValid() ? tickClock_.elapsed() : -1;
+    ASSERT_TRUE(UnpackingStarted());
+    EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
+    EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
+    EXPECT_TRUE(QFileInfo::exists(Download() + QStringLiteral("setup/d49/f19999")));
+    // The one-second pause before the setup program starts counts here too.
+    EXPECT_LT(longestGap_, LongestEventGapMs) << "over " << unpackingMs << " ms";
+    EXPECT_GT(ticks_, 10);
+    ASSERT_FALSE(percents_.isEmpty());
+    EXPECT_EQ(percents_.last(), QStringLiteral("100%")) << percents_.join(u' ').toStdString();
+    const bool between = std::any_of(percents_.begin(), percents_.end(), [](const QString &text) {
+        const int value = text.chopped(1).toInt();
+        return value > 0 && value < 100;
+    });
+    EXPECT_TRUE(between) << percents_.join(u' ').toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("unpacked"))) << Log().toStdString();
+}
+
+TEST_F(UnpackingWindowTest, ClosingDuringUnpackingEndsTheRunAndKeepsWhatWasUnpacked)
+{
+    ServeVersion("/soft/setup.zip", ManyEntriesZip());
+    Open();
+    form->ComboBox1->setCurrentIndex(0);
+    WatchUnpacking(300);
+    form->Button1Click();
+    ASSERT_TRUE(UnpackingStarted());
+    EXPECT_GE(SinceClose(), 0) << "the close was never taken";
+    EXPECT_LT(SinceClose(), CloseActedOnMs);
+    EXPECT_LT(longestGap_, LongestEventGapMs);
+    EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
+    const QString log = Log();
+    ASSERT_TRUE(log.contains(QStringLiteral("unpacking cancelled by closing the window")))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("starting the setup program"))) << log.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));
+    EXPECT_TRUE(QFileInfo::exists(Download() + "setup/" + QString::fromLatin1(SetupName)));
+    EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/d49/f19999")));
+    // Nothing was started: the setup program would have left its mark by now.
+    QThread::msleep(300);
+    EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/ran.txt")));
 }
 
 } // namespace

@@ -11,6 +11,13 @@
 
 namespace {
 
+// A setup program the system starts on its own: one marked executable here, an .exe on Windows.
+#ifdef Q_OS_WIN
+const QByteArray StartedDirectly = "setup.exe";
+#else
+const QByteArray StartedDirectly = "setup.sh";
+#endif
+
 class PackToolCheck : public testing::Test {
 protected:
     void SetUp() override
@@ -18,7 +25,7 @@ protected:
         ASSERT_TRUE(folder.isValid());
         const QString base = server.Base();
         WritePackage(folder.path(),
-                     {QStringLiteral("demo"), QStringLiteral("setup.sh"),
+                     {QStringLiteral("demo"), QString::fromLatin1(StartedDirectly),
                       base + "/banner," + base + "/ad," + base + "/notice", base + "/versions"});
     }
 
@@ -33,15 +40,20 @@ protected:
         return tool.exitCode();
     }
 
-    void ServeGoodProduct(const QByteArray &archive)
+    static QByteArray BluePng(int width, int height)
     {
-        QImage banner(965, 477, QImage::Format_RGB32);
+        QImage banner(width, height, QImage::Format_RGB32);
         banner.fill(Qt::blue);
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         banner.save(&buffer, "png");
-        server.On("/banner", ScriptServer::Ok(png));
+        return png;
+    }
+
+    void ServeGoodProduct(const QByteArray &archive)
+    {
+        server.On("/banner", ScriptServer::Ok(BluePng(965, 477)));
         server.On("/notice", ScriptServer::Ok("请加客服QQ 1"));
         server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A"));
         server.On("/versions?pid=demo&act=down&vid=1&fee=1",
@@ -65,12 +77,23 @@ protected:
 
 TEST_F(PackToolCheck, PassesAProductTheInstallerCanInstall)
 {
-    ServeGoodProduct(StoredZip({{"setup.sh", "#!/bin/sh\n", 0755}}));
+    ServeGoodProduct(StoredZip({{StartedDirectly, "#!/bin/sh\n", 0755}}));
     EXPECT_EQ(Check({QStringLiteral("--download")}), 0) << output.toStdString();
     EXPECT_TRUE(Lines("[FAIL]").isEmpty()) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("PNG, 965 x 477 pixels")));
     EXPECT_TRUE(output.contains(QStringLiteral("-> download/setup.zip, unpacked into download/setup/")));
-    EXPECT_TRUE(output.contains(QStringLiteral("\"setup.sh\" is executable")));
+    EXPECT_TRUE(output.contains(QStringLiteral("\"%1\" is executable").arg(StartedDirectly)));
+}
+
+// The installer decodes a picture larger than the banner at the banner's size; the check
+// still names the size the publisher made.
+TEST_F(PackToolCheck, NamesTheSizeOfALargeBannerAsMade)
+{
+    ServeGoodProduct({});
+    server.On("/banner", ScriptServer::Ok(BluePng(2000, 1000)));
+    EXPECT_EQ(Check(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("PNG, 2000 x 1000 pixels, stretched to 965 x 477")))
+        << output.toStdString();
 }
 
 TEST_F(PackToolCheck, WithoutDownloadTheArchiveIsNotFetched)
@@ -85,7 +108,7 @@ TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse)
     server.On("/banner", ScriptServer::Ok("\xFF\xD8\xFF\xDB rest of a JPEG"));
     server.On("/notice", ScriptServer::Ok("欢迎"));
     server.On("/versions?pid=demo&act=list&fee=1", ScriptServer::Ok("1`A|junk|2`B|3`C|"));
-    server.On("/versions?pid=demo&act=down&vid=1&fee=1", ScriptServer::Ok("https://h/setup.zip"));
+    server.On("/versions?pid=demo&act=down&vid=1&fee=1", ScriptServer::Ok("ftp://h/setup.zip"));
     server.On("/versions?pid=demo&act=down&vid=2&fee=1", ScriptServer::Ok("http://h/soft/setup"));
     server.On("/versions?pid=demo&act=down&vid=3&fee=1", ScriptServer::Ok("error: withdrawn"));
     EXPECT_EQ(Check(), 1);
@@ -95,7 +118,8 @@ TEST_F(PackToolCheck, FlagsEveryReplyTheInstallerWouldNotUse)
     EXPECT_TRUE(failures[1].contains(QStringLiteral("请加客服")));
     EXPECT_TRUE(failures[2].contains(QStringLiteral("entry 1 \"junk\" is without a backtick")));
     EXPECT_TRUE(failures[3].contains(QStringLiteral("entry 4 \"\" is empty")));
-    EXPECT_TRUE(failures[4].contains(QStringLiteral("\"https://h/setup.zip\", not an http:// address")));
+    EXPECT_TRUE(
+        failures[4].contains(QStringLiteral("\"ftp://h/setup.zip\", not an http:// or https:// address")));
     EXPECT_TRUE(failures[5].contains(QStringLiteral("http://h/soft/setup does not end in a file name")));
     ASSERT_EQ(Lines("[note]").size(), 1);
     EXPECT_TRUE(Lines("[note]")[0].contains(QStringLiteral("\"error: withdrawn\", which the user is shown")));
@@ -146,6 +170,43 @@ TEST_F(PackToolCheck, DownloadReportsAnArchiveThatCannotBeUnpacked)
     EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
     ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
     EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("unpacking fails: Error reading zip file")));
+}
+
+// With a public key in the package, a downloaded archive must carry a signature by that key.
+TEST_F(PackToolCheck, DownloadVerifiesTheSignatureWhenThePackageHasAKey)
+{
+    const auto packtool = [](const QStringList &arguments) {
+        QProcess tool;
+        tool.start(QStringLiteral(PACKTOOL_PATH), arguments);
+        return tool.waitForFinished(30000) ? tool.exitCode() : -1;
+    };
+    const QString key = folder.filePath("publisher");
+    ASSERT_EQ(packtool({"keygen", "-o", key}), 0);
+    const QString base = server.Base();
+    ASSERT_EQ(packtool({"write", "--pid", "demo", "--launcher", "setup.sh", "--banner", base + "/banner",
+                        "--ad", base + "/ad", "--notice", base + "/notice", "--versions", base + "/versions",
+                        "--public-key", key + ".pub", "-o", folder.filePath("pack.db")}),
+              0);
+    QFile archive(folder.filePath("setup.zip"));
+    ASSERT_TRUE(archive.open(QIODevice::WriteOnly));
+    archive.write(StoredZip({{"setup.sh", "#!/bin/sh\n", 0755}}));
+    archive.close();
+    ASSERT_EQ(packtool({"sign", "--key", key + ".key", archive.fileName()}), 0);
+    ASSERT_TRUE(archive.open(QIODevice::ReadOnly));
+    QByteArray signedArchive = archive.readAll();
+
+    ServeGoodProduct(signedArchive);
+    EXPECT_EQ(Check({QStringLiteral("--download")}), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("signature by key"))) << output.toStdString();
+
+    signedArchive[40] = char(signedArchive[40] ^ 1); // in the setup program's data
+    ServeGoodProduct(signedArchive);
+    output.clear();
+    EXPECT_EQ(Check({QStringLiteral("--download")}), 1);
+    ASSERT_EQ(Lines("[FAIL]").size(), 1) << output.toStdString();
+    EXPECT_TRUE(Lines("[FAIL]")[0].contains(QStringLiteral("the signature does not match the archive")));
+    EXPECT_TRUE(Lines("[FAIL]")[0].contains(
+        QStringLiteral("安装包校验失败，可能已被篡改，请点击上方图片进入网站联系客服反馈处理")));
 }
 
 TEST_F(PackToolCheck, ADamagedPackageFailsBeforeAnyRequest)

@@ -3,6 +3,7 @@
 #include "fixtures.h"
 #include "quit_signal.h"
 #include "shell.h"
+#include "small_file_system.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,6 +24,8 @@ void WindowTest::SetUp()
 void WindowTest::TearDown()
 {
     form.reset();
+    if (mounted_)
+        UnmountSmallFileSystem(folder_.path());
     SetMessagePresenter({});
     SetProgramFolder({});
     ResetQuit();
@@ -32,7 +35,7 @@ TForm2 &WindowTest::Create()
 {
     WritePackage(folder_.path(), {packageId, launcherName,
                                   Address("/banner") + u',' + Address("/ad") + u',' + Address("/notice"),
-                                  Address("/versions")});
+                                  Address("/versions"), publicKey});
     form = std::make_unique<TForm2>();
     return *form;
 }
@@ -52,6 +55,12 @@ void WindowTest::ServeVersion(const QByteArray &archiveTarget, const QByteArray 
     server.On(archiveTarget, ScriptServer::Ok(archive, "application/zip"));
 }
 
+bool WindowTest::SmallProgramFolder(int mebibytes)
+{
+    mounted_ = MountSmallFileSystem(folder_.path(), mebibytes);
+    return mounted_;
+}
+
 bool WindowTest::AwaitFile(const QString &path, int milliseconds)
 {
     QElapsedTimer timer;
@@ -65,7 +74,18 @@ bool WindowTest::AwaitFile(const QString &path, int milliseconds)
     return true;
 }
 
+#ifdef Q_OS_WIN
+const QByteArray SetupName = "setup.cmd";
+
+QByteArray MarkerScript()
+{
+    return "@echo ran> \"%~dp0ran.txt\"\r\n";
+}
+#else
+const QByteArray SetupName = "setup.sh";
+
 QByteArray MarkerScript()
 {
     return "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n";
 }
+#endif

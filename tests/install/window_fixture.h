@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// The setup program of the test archives, one this system starts through its association (a
+// shell script here, a batch file on Windows): records that it ran in ran.txt beside itself.
+extern const QByteArray SetupName;
+QByteArray MarkerScript();
+
 // The real window in a program folder of its own, against a scripted server. Notices are
 // recorded instead of shown.
 class WindowTest : public testing::Test {
@@ -28,6 +33,10 @@ protected:
     // Scripts the version list and the lookup of version "1" to point at the archive target.
     void ServeVersion(const QByteArray &archiveTarget, const QByteArray &archive);
 
+    // Mounts a file system of its own, of that size, on the program folder (root only, in a
+    // mount namespace of the test's own); false when it cannot. Unmounted at the end.
+    bool SmallProgramFolder(int mebibytes);
+
     // Waits, pumping events, until the file exists (the setup program runs detached).
     bool AwaitFile(const QString &path, int milliseconds = 10000);
 
@@ -35,14 +44,14 @@ protected:
     QStringList notices;
     std::unique_ptr<TForm2> form;
     QString packageId = QStringLiteral("demo");
-    QString launcherName = QStringLiteral("setup.sh");
+    QString launcherName = QString::fromLatin1(SetupName);
+    QString publicKey;
 
     static const QByteArray ListTarget;   // the version-list query for package "demo"
     static const QByteArray LookupTarget; // the address lookup of version "1"
 
 private:
     QTemporaryDir folder_;
+    bool mounted_ = false;
 };
 
-// The setup program of the test archives: records that it ran in ran.txt beside itself.
-QByteArray MarkerScript();

@@ -4,6 +4,7 @@
 #include "fetch_helper.h"
 #include "qt_print.h"
 #include "scripted_server.h"
+#include "test_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,8 @@ TEST(StaleConnection, IsNotSentAgainOnceTheReplyHasBegun)
 TEST(StaleConnection, AFreshConnectionThatEndsIsNotTriedAgain)
 {
     for (bool reset : {false, true}) {
-        ScriptedServer server({{Step::ExpectRequest(), EndConnection(reset)}, {Step::ExpectRequest(), Step::Reply(Ok)}});
+        ScriptedServer server(
+            {{Step::ExpectRequest(), EndConnection(reset)}, {Step::ExpectRequest(), Step::Reply(Ok)}});
         const Fetched fetched = Fetch(server.Url("/a"));
         EXPECT_EQ(fetched.error, ClosedText);
         EXPECT_EQ(server.Accepted(), 1);
@@ -89,7 +91,8 @@ TEST(ConnectionEnd, ACloseAndAResetReadTheSameInEveryRun)
             {"before the request is read", {EndConnection(reset)}},
             {"before the reply", {Step::ExpectRequest(), EndConnection(reset)}},
             {"in the status line", {Step::ExpectRequest(), Step::Reply("HTTP/1.1 20"), EndConnection(reset)}},
-            {"in the head", {Step::ExpectRequest(), Step::Reply(ok + "Content-Length: 9\r\n"), EndConnection(reset)}},
+            {"in the head",
+             {Step::ExpectRequest(), Step::Reply(ok + "Content-Length: 9\r\n"), EndConnection(reset)}},
             {"in a known-length body",
              {Step::ExpectRequest(), Step::Reply(ok + "Content-Length: 9\r\n\r\nabc"), EndConnection(reset)}},
             {"in a chunk",
@@ -99,6 +102,10 @@ TEST(ConnectionEnd, ACloseAndAResetReadTheSameInEveryRun)
              {Step::ExpectRequest(), Step::Reply(ok + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"),
               EndConnection(reset)}},
         };
+        // Wine reports a reset as "network down" (10050) where Windows reports a reset (10054),
+        // which Qt takes for the end of the stream; only the close is compared there.
+        if (reset && TestSocket::UnderWine())
+            continue;
         for (const EndCase &c : cases) {
             SCOPED_TRACE(std::string(c.name) + (reset ? ", reset" : ", close"));
             for (int run = 0; run < 20; ++run) {
@@ -113,23 +120,19 @@ TEST(ConnectionEnd, ACloseAndAResetReadTheSameInEveryRun)
 TEST(ChunkedBody, AMalformedChunkSizeFailsLikeACutShortBody)
 {
     const std::pair<const char *, QString> cases[] = {
-        {"8 garbage", ClosedText},
-        {"0x8", ClosedText},
-        {"zz", ClosedText},
-        {"-8", ClosedText},
-        {"", ClosedText},
-        {";name=value", ClosedText},
-        {"8\x7f", ClosedText},
-        {"8;name=value", QString()},
-        {" 8\t", QString()},
-        {"00008", QString()},
+        {"8 garbage", ClosedText}, {"0x8", ClosedText},
+        {"zz", ClosedText},        {"-8", ClosedText},
+        {"", ClosedText},          {";name=value", ClosedText},
+        {"8\x7f", ClosedText},     {"8;name=value", QString()},
+        {" 8\t", QString()},       {"00008", QString()},
     };
     for (const auto &[sizeLine, error] : cases) {
         SCOPED_TRACE(sizeLine);
-        ScriptedServer server({{Step::ExpectRequest(),
-                                Step::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n" +
-                                            QByteArray(sizeLine) + "\r\n12345678\r\n0\r\n\r\n"),
-                                Step::CloseOrderly()}});
+        ScriptedServer server(
+            {{Step::ExpectRequest(),
+              Step::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n" +
+                          QByteArray(sizeLine) + "\r\n12345678\r\n0\r\n\r\n"),
+              Step::CloseOrderly()}});
         const Fetched fetched = Fetch(server.Url("/f"));
         EXPECT_EQ(fetched.error, error);
         EXPECT_EQ(fetched.body, error.isEmpty() ? QByteArray("abc12345678") : QByteArray("abc"));
@@ -138,9 +141,10 @@ TEST(ChunkedBody, AMalformedChunkSizeFailsLikeACutShortBody)
 
 TEST(ChunkedBody, DataLongerThanItsSizeFails)
 {
-    ScriptedServer server({{Step::ExpectRequest(),
-                            Step::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcdef\r\n0\r\n\r\n"),
-                            Step::CloseOrderly()}});
+    ScriptedServer server(
+        {{Step::ExpectRequest(),
+          Step::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcdef\r\n0\r\n\r\n"),
+          Step::CloseOrderly()}});
     EXPECT_EQ(Fetch(server.Url("/f")).error, ClosedText);
 }
 
@@ -149,15 +153,21 @@ TEST(FaultInjection, EveryCutGivesTheWholeBodyOrTheClientsFailure)
 {
     const QByteArray body = "The quick brown fox jumps over the lazy dog, 0123456789.";
     const std::pair<const char *, QByteArray> replies[] = {
-        {"known length", "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body},
+        {"known length",
+         "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body},
         {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n" + body.left(16) + "\r\n" +
-                        QByteArray::number(body.size() - 16, 16) + ";x=1\r\n" + body.mid(16) + "\r\n0\r\nT: 1\r\n\r\n"},
+                        QByteArray::number(body.size() - 16, 16) + ";x=1\r\n" + body.mid(16) +
+                        "\r\n0\r\nT: 1\r\n\r\n"},
     };
     for (const auto &[name, reply] : replies) {
         for (bool reset : {false, true}) {
             for (qsizetype cut = 0; cut <= reply.size(); ++cut) {
-                SCOPED_TRACE(QStringLiteral("%1, %2 at byte %3").arg(name, reset ? "reset" : "close").arg(cut).toStdString());
-                ScriptedServer server({{Step::ExpectRequest(), Step::Reply(reply.left(cut)), EndConnection(reset)}});
+                SCOPED_TRACE(QStringLiteral("%1, %2 at byte %3")
+                                 .arg(name, reset ? "reset" : "close")
+                                 .arg(cut)
+                                 .toStdString());
+                ScriptedServer server(
+                    {{Step::ExpectRequest(), Step::Reply(reply.left(cut)), EndConnection(reset)}});
                 const Fetched fetched = Fetch(server.Url("/f"));
                 if (fetched.error.isEmpty()) {
                     ASSERT_EQ(fetched.body, body);

@@ -35,7 +35,11 @@ TEST(CookieStore, SendsWhatMatches)
     const Case cases[] = {
         {"host-only, default path, same folder", {"s=1"}, "http://h/a/x.zip", "http://h/a/y.zip", "s=1"},
         // Set within one tick of the clock, as hops on a fast server are.
-        {"a replacement keeps its place", {"a=1; Path=/", "b=2; Path=/", "a=3; Path=/"}, "http://h/", "http://h/", "a=3; b=2"},
+        {"a replacement keeps its place",
+         {"a=1; Path=/", "b=2; Path=/", "a=3; Path=/"},
+         "http://h/",
+         "http://h/",
+         "a=3; b=2"},
         {"default path does not cover the root", {"s=1"}, "http://h/a/x.zip", "http://h/z.zip", ""},
         {"default path covers subfolders", {"s=1"}, "http://h/a/x.zip", "http://h/a/b/y.zip", "s=1"},
         {"prefix that is not a folder", {"s=1; Path=/a"}, "http://h/", "http://h/ab/y", ""},

@@ -1,8 +1,13 @@
-// Against servers nobody here wrote: Python's http.server, plain and over TLS.
+// Against servers nobody here wrote: Python's http.server, plain and over TLS, and Debian's
+// tinyproxy in front of it.
 #include "connection.h"
 #include "fetch_helper.h"
+#include "process_rules.h"
+#include "proxy_rules.h"
 #include "python_server.h"
 #include "qt_print.h"
+#include "test_authorities.h"
+#include "tiny_proxy.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -89,50 +94,11 @@ TEST_F(RealServer, FollowsARedirectChainAndReportsA404)
 // Certificates made with the openssl command for this run.
 class Tls : public RealServer {
 protected:
-    static void SetUpTestSuite()
-    {
-        pki_ = new QTemporaryDir;
-        MakeAuthority("trusted");
-        MakeAuthority("stranger");
-        MakeServer("good", "trusted", "DNS:localhost,IP:127.0.0.1");
-        MakeServer("unknown", "stranger", "DNS:localhost,IP:127.0.0.1");
-        MakeServer("misnamed", "trusted", "DNS:other.example");
-        AddTrustedCaCertificates(QSslCertificate::fromPath(pki_->filePath("trusted.pem")));
-    }
-    static void TearDownTestSuite() { delete pki_; }
+    static void SetUpTestSuite() { authorities_ = new TestAuthorities; }
+    static void TearDownTestSuite() { delete authorities_; }
+    static QStringList Files(const QString &name) { return authorities_->Files(name); }
 
-    static QStringList Files(const QString &name)
-    {
-        return {pki_->filePath(name + ".pem"), pki_->filePath(name + ".key")};
-    }
-
-    static void Run(const QStringList &arguments)
-    {
-        QProcess openssl;
-        openssl.setWorkingDirectory(pki_->path());
-        openssl.start("openssl", arguments);
-        ASSERT_TRUE(openssl.waitForFinished(20000));
-        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
-    }
-    static void MakeAuthority(const QString &name)
-    {
-        Run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
-             "2", "-subj", "/CN=" + name + " test authority", "-keyout", name + ".key", "-out",
-             name + ".pem"});
-    }
-    static void MakeServer(const QString &name, const QString &authority, const QString &altNames)
-    {
-        Run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
-             "/CN=" + name, "-keyout", name + ".key", "-out", name + ".csr"});
-        QFile extensions(pki_->filePath(name + ".ext"));
-        ASSERT_TRUE(extensions.open(QIODevice::WriteOnly));
-        extensions.write("subjectAltName=" + altNames.toLatin1() + "\n");
-        extensions.close();
-        Run({"x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
-             "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem"});
-    }
-
-    static inline QTemporaryDir *pki_ = nullptr;
+    static inline TestAuthorities *authorities_ = nullptr;
 };
 
 TEST_F(Tls, DownloadsFromATrustedServer)
@@ -168,6 +134,80 @@ TEST_F(Tls, RedirectsCrossBetweenHttpAndHttps)
     Fetched fetched = Fetch(client, plain.Url("/to?" + QUrl::toPercentEncoding(toPlain)));
     EXPECT_EQ(fetched.error, QString());
     EXPECT_EQ(fetched.body, "small file\n");
+}
+
+TEST_F(RealServer, PlainHttpThroughAProxyArrivesByteExact)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy;
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address(), {}));
+    const Fetched fetched = Fetch(server.Url("/big.bin"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_TRUE(fetched.body == content_);
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1 HTTP/1.1").arg(server.Url("/big.bin"))))
+        << proxy.Log().toStdString();
+}
+
+TEST_F(RealServer, ARedirectToAHostTheListExemptsGoesDirect)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy;
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address(), QStringLiteral("localhost")));
+    HttpClient client;
+    client.HandleRedirects = true;
+    const QString direct = server.Url("/small.txt", "http", "localhost");
+    const Fetched fetched = Fetch(client, server.Url("/to?" + QUrl::toPercentEncoding(direct)));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_EQ(fetched.body, "small file\n");
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("GET %1").arg(server.Url("/to?"))))
+        << proxy.Log().toStdString();
+    EXPECT_FALSE(proxy.Log().contains(QStringLiteral("GET http://localhost"))) << proxy.Log().toStdString();
+}
+
+TEST_F(RealServer, AProxyWithCredentialsTakesTheOnesInItsAddress)
+{
+    PythonServer server(root_.path());
+    TinyProxy proxy(QStringLiteral("installer"), QStringLiteral("s3cr3t"));
+    const QString name = QStringLiteral("127.0.0.1:%1").arg(proxy.Port());
+    const QString required = QStringLiteral("Proxy authentication required by ") + name;
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("installer:s3cr%33t"), QString()}, // percent-decoded
+        {QString(), required},
+        // Refused credentials: tinyproxy says 401, any other status would do.
+        {QStringLiteral("installer:wrong"), QStringLiteral("*")},
+    };
+    for (const auto &[credentials, error] : cases) {
+        SCOPED_TRACE(credentials.toStdString());
+        const ProcessRules rules(ProxyRules::Fixed(proxy.Address(credentials), {}));
+        const Fetched fetched = Fetch(server.Url("/small.txt"));
+        if (error == u"*")
+            EXPECT_FALSE(fetched.error.isEmpty());
+        else
+            EXPECT_EQ(fetched.error, error);
+        EXPECT_FALSE(fetched.error.contains(QStringLiteral("wrong")));
+        EXPECT_EQ(fetched.body, error.isEmpty() ? QByteArray("small file\n") : QByteArray());
+    }
+}
+
+TEST_F(Tls, HttpsGoesThroughAProxyTunnelWithTheSameChecks)
+{
+    PythonServer good(root_.path(), Files("good"));
+    PythonServer misnamed(root_.path(), Files("misnamed"));
+    TinyProxy proxy(QStringLiteral("installer"), QStringLiteral("pass"));
+    const ProcessRules rules(ProxyRules::Fixed(proxy.Address("installer:pass"), {}));
+    Fetched fetched = Fetch(good.Url("/big.bin", "https", "localhost"));
+    EXPECT_EQ(fetched.error, QString());
+    EXPECT_TRUE(fetched.body == content_);
+    EXPECT_TRUE(proxy.Log().contains(QStringLiteral("CONNECT localhost:%1").arg(good.Port())))
+        << proxy.Log().toStdString();
+
+    fetched = Fetch(misnamed.Url("/small.txt", "https", "localhost"));
+    EXPECT_TRUE(fetched.error.contains("host name did not match")) << fetched.error.toStdString();
+
+    const ProcessRules withoutCredentials(ProxyRules::Fixed(proxy.Address(), {}));
+    fetched = Fetch(good.Url("/small.txt", "https", "localhost"));
+    EXPECT_EQ(fetched.error,
+              QStringLiteral("Proxy authentication required by 127.0.0.1:%1").arg(proxy.Port()));
 }
 
 } // namespace

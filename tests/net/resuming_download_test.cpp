@@ -23,8 +23,8 @@ const QByteArray OtherBody = Pattern(9000, 'q');
 
 QByteArray Full(const QByteArray &body, const QByteArray &validators)
 {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + validators + "\r\n" +
-           body;
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + validators +
+           "\r\n" + body;
 }
 
 QByteArray Partial(const QByteArray &body, qsizetype from, qsizetype rangeStart)
@@ -48,7 +48,9 @@ Outcome Download(const std::vector<Script> &connections, int retries = 5)
     download.Retries = retries;
     download.RetryWaitsMs = {1};
     Outcome outcome;
-    download.OnWorkBegin = [&](HttpClient &, TWorkMode, qint64 max) { outcome.progress << QStringLiteral("begin %1").arg(max); };
+    download.OnWorkBegin = [&](HttpClient &, TWorkMode, qint64 max) {
+        outcome.progress << QStringLiteral("begin %1").arg(max);
+    };
     download.OnWork = [&](HttpClient &, TWorkMode, qint64 count) {
         if (!outcome.progress.isEmpty() && outcome.progress.last().startsWith(u"work"))
             outcome.progress.removeLast();
@@ -69,7 +71,8 @@ Outcome Download(const std::vector<Script> &connections, int retries = 5)
 
 Script CutAfter(const QByteArray &validators, qsizetype cut)
 {
-    return {Step::ExpectRequest(), Step::Reply(Full(Body, validators).left(Full(Body, validators).size() - Body.size() + cut)),
+    return {Step::ExpectRequest(),
+            Step::Reply(Full(Body, validators).left(Full(Body, validators).size() - Body.size() + cut)),
             Step::CloseOrderly()};
 }
 
@@ -84,7 +87,7 @@ struct ResumeCase {
     // The second try's reply (and a third try's, when the second cannot continue), given
     // where the first was cut.
     std::function<std::vector<QByteArray>(qsizetype cut)> later;
-    QByteArray ifRange;    // sent with the Range on the second try; empty: no Range at all
+    QByteArray ifRange; // sent with the Range on the second try; empty: no Range at all
     QByteArray finalBody;
 };
 
@@ -97,21 +100,36 @@ TEST(ResumingDownload, EndsByteExactWhereverTheConnectionDropped)
         {"ETag", Strong, [](qsizetype cut) { return std::vector{Partial(Body, cut, cut)}; }, "\"v1\"", Body},
         {"Last-Modified only", DateOnly, [](qsizetype cut) { return std::vector{Partial(Body, cut, cut)}; },
          "Tue, 01 Dec 2026 10:00:00 GMT", Body},
-        {"no validator", "Accept-Ranges: bytes\r\n", [](qsizetype) { return std::vector{Full(Body, {})}; }, {}, Body},
-        {"weak ETag only", "Accept-Ranges: bytes\r\nETag: W/\"v1\"\r\n",
-         [](qsizetype) { return std::vector{Full(Body, {})}; }, {}, Body},
-        {"no Accept-Ranges", "ETag: \"v1\"\r\n", [](qsizetype) { return std::vector{Full(Body, {})}; }, {}, Body},
-        {"range answered with 200", Strong, [](qsizetype) { return std::vector{Full(Body, Strong)}; }, "\"v1\"", Body},
+        {"no validator",
+         "Accept-Ranges: bytes\r\n",
+         [](qsizetype) { return std::vector{Full(Body, {})}; },
+         {},
+         Body},
+        {"weak ETag only",
+         "Accept-Ranges: bytes\r\nETag: W/\"v1\"\r\n",
+         [](qsizetype) { return std::vector{Full(Body, {})}; },
+         {},
+         Body},
+        {"no Accept-Ranges",
+         "ETag: \"v1\"\r\n",
+         [](qsizetype) { return std::vector{Full(Body, {})}; },
+         {},
+         Body},
+        {"range answered with 200", Strong, [](qsizetype) { return std::vector{Full(Body, Strong)}; },
+         "\"v1\"", Body},
         {"wrong Content-Range", Strong,
-         [](qsizetype cut) { return std::vector{Partial(Body, cut, cut + 5), Full(Body, Strong)}; }, "\"v1\"", Body},
+         [](qsizetype cut) {
+             return std::vector{Partial(Body, cut, cut + 5), Full(Body, Strong)};
+         },
+         "\"v1\"", Body},
         {"416", Strong,
          [](qsizetype) {
              return std::vector{QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"),
                                 Full(Body, Strong)};
          },
          "\"v1\"", Body},
-        {"changed ETag", Strong, [](qsizetype) { return std::vector{Full(OtherBody, "ETag: \"v2\"\r\n")}; }, "\"v1\"",
-         OtherBody},
+        {"changed ETag", Strong, [](qsizetype) { return std::vector{Full(OtherBody, "ETag: \"v2\"\r\n")}; },
+         "\"v1\"", OtherBody},
     };
     for (const ResumeCase &c : cases) {
         for (const qsizetype cut : {Body.size() / 100, Body.size() / 2, Body.size() * 99 / 100}) {
@@ -150,9 +168,13 @@ TEST(ResumingDownload, ProgressGoesOnFromTheBytesAlreadyThere)
 TEST(ResumingDownload, RetriesOnlyWhatALaterTryCanMend)
 {
     const std::pair<QByteArray, int> cases[] = {
-        {"HTTP/1.1 404 Not Found", 1}, {"HTTP/1.1 403 Forbidden", 1}, {"HTTP/1.1 416 Range Not Satisfiable", 1},
-        {"HTTP/1.1 503 Service Unavailable", 3}, {"HTTP/1.1 500 Internal Server Error", 3},
-        {"HTTP/1.1 429 Too Many Requests", 3}, {"HTTP/1.1 408 Request Timeout", 3},
+        {"HTTP/1.1 404 Not Found", 1},
+        {"HTTP/1.1 403 Forbidden", 1},
+        {"HTTP/1.1 416 Range Not Satisfiable", 1},
+        {"HTTP/1.1 503 Service Unavailable", 3},
+        {"HTTP/1.1 500 Internal Server Error", 3},
+        {"HTTP/1.1 429 Too Many Requests", 3},
+        {"HTTP/1.1 408 Request Timeout", 3},
     };
     for (const auto &[status, tries] : cases) {
         SCOPED_TRACE(status.toStdString());
@@ -187,7 +209,8 @@ TEST(ResumingDownload, WaitsBeforeEachRetryAndGivesUpAfterTheLast)
         EXPECT_EQ(error.Message(), QStringLiteral("Connection Closed Gracefully."));
     }
     EXPECT_GE(clock.elapsed(), 300);
-    EXPECT_EQ(retries, QStringList({"1 100 Connection Closed Gracefully.", "2 200 Connection Closed Gracefully."}));
+    EXPECT_EQ(retries,
+              QStringList({"1 100 Connection Closed Gracefully.", "2 200 Connection Closed Gracefully."}));
     EXPECT_EQ(server.Accepted(), 3);
 }
 

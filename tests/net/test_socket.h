@@ -24,4 +24,7 @@ void ShutdownSending(Handle socket);
 void Reset(Handle socket);
 void Close(Handle socket);
 
+// True when the Windows program runs under Wine, whose sockets differ from Windows' in places.
+bool UnderWine();
+
 } // namespace TestSocket

@@ -74,3 +74,8 @@ void Close(Handle socket)
 }
 
 } // namespace TestSocket
+
+bool TestSocket::UnderWine()
+{
+    return false;
+}

@@ -88,3 +88,9 @@ void Close(Handle socket)
 }
 
 } // namespace TestSocket
+
+bool TestSocket::UnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}

@@ -30,7 +30,8 @@ void PrintTo(const OutcomeCase &c, std::ostream *os)
 
 PackageSettings ReadFields(const QString &addressTriple)
 {
-    return {"pid-42", QStringLiteral("安装程序.exe"), addressTriple, {}, {}, {}, "http://a.test/versions"};
+    return {"pid-42", QStringLiteral("安装程序.exe"), addressTriple, {}, {}, {}, "http://a.test/versions",
+            {}};
 }
 
 PackageSettings Loaded(const QString &addressTriple, const QString &b, const QString &a, const QString &n)
@@ -51,6 +52,7 @@ void ExpectSettings(const PackageSettings &actual, const PackageSettings &expect
     EXPECT_EQ(actual.AdAddress, expected.AdAddress);
     EXPECT_EQ(actual.NoticeAddress, expected.NoticeAddress);
     EXPECT_EQ(actual.VersionListAddress, expected.VersionListAddress);
+    EXPECT_EQ(actual.PublicKey, expected.PublicKey);
 }
 
 QByteArray WithOddTail(const QString &text)
@@ -110,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"OddPayloadLength", WithOddTail(WellFormedText(triple)), PackageOutcome::Loaded,
                     Loaded(triple, banner, ad, notice)},
         OutcomeCase{"LowerCaseHex", LowerCaseHex(FieldsText({{2, "p"}, {21, "x,y,z"}})),
-                    PackageOutcome::Loaded, PackageSettings{"p", "", "x,y,z", "x", "y", "z", ""}}),
+                    PackageOutcome::Loaded, PackageSettings{"p", "", "x,y,z", "x", "y", "z", "", {}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(PackageFolder, NoFileIsMissingAndSetsNothing)
@@ -119,6 +121,19 @@ TEST_F(PackageFolder, NoFileIsMissingAndSetsNothing)
     EXPECT_EQ(load.Outcome, PackageOutcome::Missing);
     ExpectSettings(load.Settings, {});
     EXPECT_TRUE(load.ServiceNumber.isEmpty());
+}
+
+// The last field carries the publisher's public key; a package without one loads as before.
+TEST_F(PackageFolder, LastFieldIsThePublicKey)
+{
+    const QString key = "RWQkV0J/WBbMw0uCl+rxz6IUs4wCxveab5FodeQGwp1bgkWTJeS5Rtzo";
+    QString text = WellFormedText();
+    text.append(key);
+    WriteFile(path(), PackageFile(text));
+    const PackageLoad load = LoadPackage(path());
+    ASSERT_EQ(load.Outcome, PackageOutcome::Loaded);
+    EXPECT_EQ(load.Settings.PublicKey, key);
+    EXPECT_EQ(load.Settings.VersionListAddress, "http://a.test/versions");
 }
 
 TEST_F(PackageFolder, FolderNamedLikeThePackageIsMissing)

@@ -1,7 +1,9 @@
 #include "package_fixture.h"
 #include "package_reader.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -85,6 +87,25 @@ TEST_F(PacktoolTest, ShowPrintsTheFieldsByName)
                                       "NoticeAddress: \nVersionListAddress: http://a.test/v.php\n"));
 }
 
+// The package's text is anyone's bytes: what would end or rewrite a terminal line is shown
+// escaped, and a backslash is doubled so that an escape cannot be forged.
+TEST_F(PacktoolTest, ShowEscapesControlCharactersInFields)
+{
+    const QString triple = QStringLiteral("http://a.test/b.png,http://a.test/ad,http://a.test/n");
+    WriteFile(file("pack.db"),
+              PackageFile(FieldsText({{2, QStringLiteral("id") + QChar(0) + QStringLiteral("tail")},
+                                      {15, QStringLiteral("setup\\x0a\r\n.exe")},
+                                      {21, triple},
+                                      {30, QStringLiteral("http://v.test/\x1b[2J\t\x7f")}})));
+    const ToolRun run = Packtool({"show", file("pack.db")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("PackageId: id\\x00tail\nLauncherName: setup\\\\x0a\\x0d\\x0a.exe\n"
+                                      "AddressTriple: %1\nBannerAddress: http://a.test/b.png\n"
+                                      "AdAddress: http://a.test/ad\nNoticeAddress: http://a.test/n\n"
+                                      "VersionListAddress: http://v.test/\\x1b[2J\\x09\\x7f\n")
+                           .arg(triple));
+}
+
 TEST_F(PacktoolTest, AppendToCopyKeepsTheOriginal)
 {
     static const char bytes[] = "\x7F"
@@ -109,6 +130,38 @@ TEST_F(PacktoolTest, AppendInPlace)
         0);
     EXPECT_TRUE(ReadFile(file("setup.bin")).startsWith(program));
     ExpectWrittenSettings(file("setup.bin"));
+}
+
+TEST_F(PacktoolTest, BundleWritesPackDbIntoTheFolderMakingItFirst)
+{
+    const QString folder = file("ship/out");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", folder});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(folder + "/pack.db");
+    EXPECT_EQ(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"pack.db"});
+}
+
+TEST_F(PacktoolTest, BundleKeepsWhatTheFolderHolds)
+{
+    const QString folder = file("out");
+    ASSERT_TRUE(QDir().mkpath(folder + "/lib"));
+    WriteFile(folder + "/Installer", "program");
+    WriteFile(folder + "/pack.db", "an older package");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", folder});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(folder + "/pack.db");
+    EXPECT_EQ(ReadFile(folder + "/Installer"), "program");
+    EXPECT_TRUE(QFileInfo(folder + "/lib").isDir());
+}
+
+TEST_F(PacktoolTest, BundleThatIsAFileFails)
+{
+    WriteFile(file("out"), "not a folder");
+    const ToolRun run =
+        Packtool(QStringList{"write"} + SettingArguments() + QStringList{"--bundle", file("out")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("cannot create the folder")) << run.err.toStdString();
+    EXPECT_EQ(ReadFile(file("out")), "not a folder");
 }
 
 struct ShowErrorCase {
@@ -193,7 +246,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgumentsCase{"UnknownCommand", {"pack"}, "unknown command \"pack\""},
                       BadArgumentsCase{"ShowWithoutFile", {"show"}, "show takes one package file"},
                       BadArgumentsCase{"MissingSetting", WriteWithout("--ad"), "--ad is missing"},
-                      BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o or --append-to"},
+                      BadArgumentsCase{"NoOutput", WriteWithout("-o"), "give -o, --append-to or --bundle"},
+                      BadArgumentsCase{"BundleAndOutput",
+                                       WriteWith("--pid", "x") << "--bundle"
+                                                               << "b",
+                                       "--bundle takes the place of -o and --append-to"},
                       BadArgumentsCase{"UnknownOption", WriteWith("--pid", "x") << "--colour", "colour"},
                       BadArgumentsCase{"StrayArgument", WriteWith("--pid", "x") << "extra", "\"extra\""},
                       BadArgumentsCase{"GraveAccent", WriteWith("--pid", "a`b"),
@@ -203,6 +260,31 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgumentsCase{"NotInGbk", WriteWith("--launcher", QStringLiteral("setup😀.exe")),
                                        "--launcher holds characters that GBK cannot represent"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(PacktoolTest, PublicKeyIsStoredAndItsIdShown)
+{
+    ASSERT_EQ(Packtool({"keygen", "-o", file("publisher")}).status, 0);
+    const QList<QByteArray> keyLines = ReadFile(file("publisher.pub")).split('\n');
+    ASSERT_GE(keyLines.size(), 2);
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
+                                 QStringList{"--public-key", file("publisher.pub"), "-o", file("pack.db")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ExpectWrittenSettings(file("pack.db"));
+    EXPECT_EQ(LoadPackage(file("pack.db")).Settings.PublicKey, QString::fromLatin1(keyLines[1]));
+    const QString keyId = QString::fromLatin1(keyLines[0]).section(' ', -1);
+    EXPECT_TRUE(Packtool({"show", file("pack.db")})
+                    .out.endsWith(QStringLiteral("PublicKey: %1 (key id %2)\n").arg(keyLines[1], keyId)));
+}
+
+TEST_F(PacktoolTest, NotAPublicKeyWritesNothing)
+{
+    WriteFile(file("publisher.pub"), "untrusted comment: a key\nnot base64 at all\n");
+    const ToolRun run = Packtool(QStringList{"write"} + SettingArguments() +
+                                 QStringList{"--public-key", file("publisher.pub"), "-o", file("pack.db")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("not a minisign public key file")) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(file("pack.db")));
+}
 
 TEST_F(PacktoolTest, FailedWriteLeavesNoFile)
 {

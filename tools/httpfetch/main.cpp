@@ -1,22 +1,29 @@
 // httpfetch: one Get the way the installer performs it, for trying addresses and measuring.
+#include "proxy_rules.h"
 #include "resuming_download.h"
 #include "text_fetcher.h"
+#include "transfer_log.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <cstdio>
 
 namespace {
 
 const char Usage[] = "usage: httpfetch URL [-o FILE] [--follow] [--retry N] [--verbose | --progress]\n"
-                     "       httpfetch URL --text gbk|utf8\n"
+                     "                    [--proxy URL] [--noproxy LIST]\n"
+                     "       httpfetch URL --text gbk|utf8 [--proxy URL] [--noproxy LIST]\n"
                      "  -o FILE      write the body into FILE instead of standard output\n"
                      "  --follow     follow redirects\n"
                      "  --retry N    try a download that failed on the way up to N times more, resuming\n"
                      "               where the server allows it, as the installer does (default 0)\n"
-                     "  --verbose    print every request head and progress event on standard error\n"
+                     "  --verbose    print every request, the proxy it went through, its head and every\n"
+                     "               progress event on standard error\n"
+                     "  --proxy URL  the proxy for every request, instead of the system's (\"\": none)\n"
+                     "  --noproxy L  hosts that go direct (comma-separated, as no_proxy)\n"
                      "  --progress   count the progress events and print the totals on standard error\n"
                      "  --text CP    print the body decoded as the text fetcher does (never fails)\n";
 
@@ -26,6 +33,8 @@ struct Options {
     QString text;
     bool follow = false;
     int retries = 0;
+    std::optional<QString> proxy;
+    std::optional<QString> noProxy;
     bool verbose = false;
     bool progress = false;
 };
@@ -39,6 +48,10 @@ std::optional<Options> ParseOptions(const QStringList &arguments)
             options.output = arguments[++i];
         else if (argument == u"--text" && i + 1 < arguments.size())
             options.text = arguments[++i];
+        else if (argument == u"--proxy" && i + 1 < arguments.size())
+            options.proxy = arguments[++i];
+        else if (argument == u"--noproxy" && i + 1 < arguments.size())
+            options.noProxy = arguments[++i];
         else if (argument == u"--follow")
             options.follow = true;
         else if (argument == u"--retry" && i + 1 < arguments.size()) {
@@ -46,8 +59,7 @@ std::optional<Options> ParseOptions(const QStringList &arguments)
             options.retries = arguments[++i].toInt(&ok);
             if (!ok || options.retries < 0)
                 return std::nullopt;
-        }
-        else if (argument == u"--verbose")
+        } else if (argument == u"--verbose")
             options.verbose = true;
         else if (argument == u"--progress")
             options.progress = true;
@@ -79,6 +91,10 @@ void AttachObservers(ResumingDownload &client, const Options &options, Totals &t
     if (options.verbose) {
         client.OnRequestHead = [](HttpClient &, const QByteArray &head) {
             QByteArray shown = head;
+            // Credentials stay off the screen.
+            static const QRegularExpression authorization(QStringLiteral("(Proxy-Authorization: \\S+ )\\S+"));
+            shown =
+                QString::fromLatin1(shown).replace(authorization, QStringLiteral("\\1<hidden>")).toLatin1();
             std::fprintf(stderr, "> %s\n", shown.replace("\r\n", "\n> ").constData());
         };
         client.OnWorkBegin = [](HttpClient &, TWorkMode mode, qint64 max) {
@@ -145,6 +161,13 @@ int main(int argc, char *argv[])
         std::fputs(Usage, stderr);
         return 2;
     }
+    if (options->proxy)
+        SetProcessProxyRules(ProxyRules::Fixed(*options->proxy, options->noProxy.value_or(QString())));
+    else if (options->noProxy)
+        SetProcessProxyRules(ProcessProxyRules().Exempting(*options->noProxy));
+    if (options->verbose)
+        SetThreadTransferLog(
+            [](const QString &line) { std::fprintf(stderr, "* %s\n", line.toUtf8().constData()); });
     if (!options->text.isEmpty()) {
         const CodePage codePage = options->text == u"gbk" ? CodePage::Gbk : CodePage::Utf8;
         const QByteArray text = FetchText(options->address, codePage).toUtf8();

@@ -2,6 +2,7 @@
 // installer would make of every reply. With --download it also downloads and test-unpacks
 // every version's archive.
 
+#include "archive_trust.h"
 #include "banner_picture.h"
 #include "commands.h"
 #include "failure.h"
@@ -10,6 +11,7 @@
 #include "path_rules.h"
 #include "progress_math.h"
 #include "service_replies.h"
+#include "setup_launcher.h"
 #include "text.h"
 #include "text_fetcher.h"
 #include "zip_extract.h"
@@ -80,12 +82,14 @@ void CheckBanner(Report &report, const QString &address)
     }
     try {
         const QImage picture = LoadBannerPicture(body, QImage());
-        const bool fits = picture.width() == 965 && picture.height() == 477;
+        // A large picture is decoded at the banner's size: the publisher wants to hear its own.
+        const QSize declared = PictureSizeOf(body);
+        const QSize size = declared.isValid() ? declared : picture.size();
         report.Ok(topic, QStringLiteral("%1, %2 x %3 pixels%4")
                              .arg(QString::fromLatin1(format).toUpper())
-                             .arg(picture.width())
-                             .arg(picture.height())
-                             .arg(fits ? QString() : QStringLiteral(", stretched to 965 x 477")));
+                             .arg(size.width())
+                             .arg(size.height())
+                             .arg(size == BannerSize ? QString() : QStringLiteral(", stretched to 965 x 477")));
     } catch (const Failure &failure) {
         report.Fail(topic,
                     QStringLiteral("a %1 picture that cannot be decoded (%2); the built-in banner stays")
@@ -148,8 +152,9 @@ QVector<VersionEntry> CheckVersionList(Report &report, const PackageSettings &se
 
 // Downloads the archive as the installer does and unpacks it into a temporary folder.
 void CheckDownload(Report &report, const QString &topic, const QString &address, const QString &archiveName,
-                   const QString &unpackName, const QString &launcherName)
+                   const QString &unpackName, const PackageSettings &settings)
 {
+    const QString &launcherName = settings.LauncherName;
     QTemporaryDir folder;
     const QString archivePath = folder.path() + u'/' + archiveName;
     QFile archive(archivePath);
@@ -168,6 +173,17 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
     }
     const qint64 size = archive.size();
     archive.close();
+    if (!settings.PublicKey.isEmpty()) {
+        const ArchiveVerdict verdict = VerifySignedArchive(archivePath, settings.PublicKey.toLatin1());
+        if (!verdict.ok) {
+            return report.Fail(topic,
+                               QStringLiteral("%1 downloaded, but %2: the installer deletes it and shows "
+                                              "\"%3\"")
+                                   .arg(ReadableSize(size), ArchiveVerdictText(verdict),
+                                        QString::fromUtf16(TamperedArchiveNotice)));
+        }
+        report.Detail(ArchiveVerdictText(verdict));
+    }
     const QString unpackFolder = folder.path() + u'/' + unpackName;
     try {
         ExtractZipFile(archivePath, unpackFolder, 936);
@@ -183,9 +199,10 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
     report.Ok(topic,
               QStringLiteral("%1 downloaded and unpacked; \"%2\" %3")
                   .arg(ReadableSize(size), launcherName,
-                       setup.isExecutable() ? QStringLiteral("is executable and is started directly")
-                                            : QStringLiteral("is not executable and is opened with the "
-                                                             "desktop's default application")));
+                       StartsDirectly(setup.filePath())
+                           ? QStringLiteral("is executable and is started directly")
+                           : QStringLiteral("is not executable and is opened with the "
+                                            "desktop's default application")));
 }
 
 void CheckVersion(Report &report, const PackageSettings &settings, const VersionEntry &entry, bool download)
@@ -204,10 +221,10 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
             topic,
             QStringLiteral("the lookup answers %1, which the user is shown").arg(Visible(verdict.text)));
     if (verdict.kind == LookupVerdict::Refused) {
-        return report.Fail(topic,
-                           QStringLiteral("the lookup answers %1, not an http:// address: the installer "
-                                          "says the download address is wrong")
-                               .arg(Visible(verdict.text)));
+        return report.Fail(
+            topic, QStringLiteral("the lookup answers %1, not an http:// or https:// address: the installer "
+                                  "says the download address is wrong")
+                       .arg(Visible(verdict.text)));
     }
     const QString archiveName = LastPathSegment(verdict.text);
     const QString unpackName = BaseNameOf(FileNameOf(archiveName));
@@ -220,7 +237,7 @@ void CheckVersion(Report &report, const PackageSettings &settings, const Version
     report.Ok(topic, QStringLiteral("%1 -> download/%2, unpacked into download/%3/")
                          .arg(verdict.text, archiveName, unpackName));
     if (download)
-        CheckDownload(report, topic, verdict.text, archiveName, unpackName, settings.LauncherName);
+        CheckDownload(report, topic, verdict.text, archiveName, unpackName, settings);
 }
 
 } // namespace
@@ -252,6 +269,16 @@ int RunCheck(const QStringList &arguments)
     report.Ok(QStringLiteral("package"),
               QStringLiteral("%1: package id %2, setup program %3")
                   .arg(path, Visible(settings.PackageId), Visible(settings.LauncherName)));
+    if (!settings.PublicKey.isEmpty()) {
+        const std::optional<PublicKey> key = ParsePublicKeyLine(settings.PublicKey.toLatin1());
+        if (key)
+            report.Ok(QStringLiteral("package"),
+                      QStringLiteral("archives must be signed by key %1").arg(KeyIdHex(key->id)));
+        else
+            report.Fail(QStringLiteral("package"),
+                        QStringLiteral("the public key %1 is malformed: the installer refuses every archive")
+                            .arg(Visible(settings.PublicKey)));
+    }
 
     CheckBanner(report, settings.BannerAddress);
     CheckNotice(report, settings.NoticeAddress);

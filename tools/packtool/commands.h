@@ -9,6 +9,9 @@
 int RunWrite(const QStringList &arguments);
 int RunShow(const QStringList &arguments);
 int RunCheck(const QStringList &arguments);
+int RunKeygen(const QStringList &arguments);
+int RunSign(const QStringList &arguments);
+int RunVerify(const QStringList &arguments);
 
 // Helpers every subcommand shares.
 void Print(std::FILE *stream, const QString &text);

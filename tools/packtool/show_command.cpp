@@ -2,9 +2,29 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "minisign.h"
 #include "package_reader.h"
 
 namespace {
+
+// A field is printed on one line as it stands, except that a backslash and the control
+// characters are escaped: a NUL would cut the output short, and a line break or an escape
+// sequence could pass for another field or repaint the terminal.
+QString Escaped(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u < 0x20 || u == 0x7F)
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
 
 void PrintSettings(const PackageSettings &settings)
 {
@@ -18,7 +38,14 @@ void PrintSettings(const PackageSettings &settings)
         {"VersionListAddress", settings.VersionListAddress},
     };
     for (const auto &[name, value] : rows)
-        Print(stdout, QStringLiteral("%1: %2\n").arg(QLatin1String(name), value));
+        Print(stdout, QStringLiteral("%1: %2\n").arg(QLatin1String(name), Escaped(value)));
+    // Packages without a key print as they always did.
+    if (settings.PublicKey.isEmpty())
+        return;
+    const std::optional<PublicKey> key = ParsePublicKeyLine(settings.PublicKey.toLatin1());
+    Print(stdout, QStringLiteral("PublicKey: %1 (%2)\n")
+                      .arg(Escaped(settings.PublicKey), key ? QStringLiteral("key id ") + KeyIdHex(key->id)
+                                                   : QStringLiteral("malformed: every archive is refused")));
 }
 
 } // namespace

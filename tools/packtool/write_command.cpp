@@ -1,11 +1,13 @@
 // packtool write: builds a package from its settings.
 
 #include "commands.h"
+#include "minisign.h"
 #include "package_codec.h"
 #include "package_format.h"
 #include "text.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
@@ -82,6 +84,8 @@ int RunWrite(const QStringList &arguments)
         parser.addOption({QString::fromLatin1(setting.name), {}, QStringLiteral("value")});
     parser.addOption({{"o", "output"}, {}, QStringLiteral("file")});
     parser.addOption({QStringLiteral("append-to"), {}, QStringLiteral("file")});
+    parser.addOption({QStringLiteral("public-key"), {}, QStringLiteral("file")});
+    parser.addOption({QStringLiteral("bundle"), {}, QStringLiteral("folder")});
     if (!parser.parse(QStringList{QStringLiteral("packtool write")} + arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -105,11 +109,31 @@ int RunWrite(const QStringList &arguments)
     }
     fields[AddressTripleField] = addresses.join(AddressSeparator);
     fields[CheckField] = QString::fromLatin1(EncodePackageText(EncodeGbk(fields[PackageIdField])));
+    if (parser.isSet(QStringLiteral("public-key"))) {
+        const QString keyPath = parser.value(QStringLiteral("public-key"));
+        QFile keyFile(keyPath);
+        if (!keyFile.open(QIODevice::ReadOnly))
+            return FileError("read", keyPath, keyFile.errorString());
+        const std::optional<PublicKey> key = ParsePublicKeyFile(keyFile.readAll());
+        if (!key)
+            return FileError("use", keyPath, QStringLiteral("not a minisign public key file"));
+        fields[PublicKeyField] = QString::fromLatin1(PublicKeyLine(*key));
+    }
 
     const QString base = parser.value(QStringLiteral("append-to"));
-    const QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;
+    QString output = parser.isSet(QStringLiteral("o")) ? parser.value(QStringLiteral("o")) : base;
+    if (parser.isSet(QStringLiteral("bundle"))) {
+        if (!output.isEmpty())
+            return UsageError(QStringLiteral("--bundle takes the place of -o and --append-to"));
+        // The folder may not exist yet: the package can be written before scripts/bundle.sh
+        // fills the folder, which then keeps it.
+        const QString folder = parser.value(QStringLiteral("bundle"));
+        if (folder.isEmpty() || !QDir().mkpath(folder))
+            return FileError("create the folder", folder, QStringLiteral("mkdir failed"));
+        output = QDir(folder).filePath(QStringLiteral("pack.db"));
+    }
     if (output.isEmpty())
-        return UsageError(QStringLiteral("give -o or --append-to"));
+        return UsageError(QStringLiteral("give -o, --append-to or --bundle"));
 
     return WriteAtomically(output, base, PackageBytes(fields));
 }

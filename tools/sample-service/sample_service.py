@@ -78,8 +78,12 @@ class Handler(BaseHTTPRequestHandler):
     throttle = 0  # archive bytes per second; 0: as fast as possible
     cuts_left = 0  # archive downloads still to be cut off halfway, as a bad network would
     cuts_lock = threading.Lock()
+    require_proxy = False  # refuse requests that did not come through a proxy (no "Via")
 
     def do_GET(self):
+        if self.require_proxy and "Via" not in self.headers:
+            self.send_error(403, "Direct connections are refused: use the proxy")
+            return
         address = urlsplit(self.path)
         route = {
             "/banner": self.send_banner,
@@ -221,6 +225,8 @@ def main():
                         help="send archives at this many kilobytes a second")
     parser.add_argument("--cut-downloads", type=int, default=0, metavar="N",
                         help="cut off the first N archive downloads halfway through")
+    parser.add_argument("--require-proxy", action="store_true",
+                        help="refuse every request that did not come through a proxy (no Via header)")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(prefix="sample-service-") as archive_folder:
@@ -228,6 +234,7 @@ def main():
         Handler.quiet = args.quiet
         Handler.throttle = args.throttle * 1000
         Handler.cuts_left = args.cut_downloads
+        Handler.require_proxy = args.require_proxy
         server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
         server.daemon_threads = True
         Handler.base = "http://127.0.0.1:%d/" % server.server_address[1]

@@ -9,7 +9,7 @@ class PythonServer {
 public:
     explicit PythonServer(const QString &directory, const QStringList &tlsFiles = {})
     {
-        QStringList arguments{QStringLiteral(NET_TEST_DIR "/serve.py"), directory};
+        QStringList arguments{QStringLiteral(SERVERS_TEST_DIR "/serve.py"), directory};
         if (tlsFiles.size() == 2)
             arguments << "--cert" << tlsFiles[0] << "--key" << tlsFiles[1];
         process_.start(QStringLiteral("python3"), arguments);

@@ -1,0 +1,165 @@
+#include "entry_writer.h"
+
+#include "dos_time.h"
+#include "failure.h"
+
+#include <libdeflate.h>
+
+namespace {
+
+constexpr quint8 HostMsDos = 0;
+constexpr quint8 HostUnix = 3;
+constexpr uint UnixFileTypeMask = 0170000;
+constexpr uint UnixSymbolicLink = 0120000;
+// The low byte of the external attributes without the volume-label bit.
+constexpr quint32 DosAttributeBits = 0xF7;
+
+// Host 0 archives carry DOS attributes, which the system maps as it can; host 3
+// archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
+// entries become plain files, so their link permissions are not given to them.
+void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
+{
+    const QDateTime Modified = DosDateTimeToLocal(LocalHeader.ModifiedDateTime);
+    if (Modified.isValid())
+        Output.SetModifiedTime(Modified);
+    const uint UnixMode = Item.ExternalAttributes >> 16;
+    if (Item.HostSystem() == HostMsDos)
+        Output.SetDosAttributes(Item.ExternalAttributes & DosAttributeBits);
+    else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
+             (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
+        Output.SetUnixMode(UnixMode);
+}
+
+// Each writer has a handle of its own, so a seek here moves no other thread's reads.
+bool ReadAt(QFile &Archive, char *Data, qint64 Count, qint64 Position)
+{
+    if (!Archive.seek(Position))
+        return false;
+    while (Count > 0) {
+        const qint64 Got = Archive.read(Data, Count);
+        if (Got <= 0)
+            return false;
+        Data += Got;
+        Count -= Got;
+    }
+    return true;
+}
+
+} // namespace
+
+void ThrowExtractionStopped()
+{
+    throw Failure("EAbort", QStringLiteral("Operation aborted"));
+}
+
+TEntryWriter::TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control)
+    : FZip(Zip), FArchiveHandlePath(ArchiveHandlePath), FControl(Control)
+{
+}
+
+TEntryWriter::~TEntryWriter()
+{
+    if (FDecompressor)
+        libdeflate_free_decompressor(FDecompressor);
+}
+
+QFile &TEntryWriter::Archive()
+{
+    if (!FArchive.isOpen()) {
+        FArchive.setFileName(FArchiveHandlePath);
+        if (!FArchive.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            throw Failure(
+                "EFOpenError",
+                QString("Cannot open file \"%1\". %2").arg(FArchiveHandlePath, FArchive.errorString()));
+    }
+    return FArchive;
+}
+
+void TEntryWriter::CheckStop() const
+{
+    if (FControl && FControl->Stop.load(std::memory_order_relaxed))
+        ThrowExtractionStopped();
+}
+
+void TEntryWriter::Written(qint64 Count)
+{
+    if (FControl)
+        FControl->Written.fetch_add(quint64(Count), std::memory_order_relaxed);
+}
+
+void TEntryWriter::Write(TEntryJob &Job)
+{
+    CheckStop();
+    const TZipHeader &Item = *Job.Item;
+    quint32 Crc = 0;
+    if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc)) {
+        Crc = WriteStreamed(Job);
+    }
+    if (Crc != Item.CRC32)
+        throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Job.Name));
+    ApplyTimeAndAttributes(Item, Job.LocalHeader, *Job.Output);
+    Job.Output.reset();
+}
+
+// False, with nothing written, unless the entry's compressed bytes hold one complete deflate
+// stream of exactly its size: the streaming reader then writes or refuses it as it would.
+bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
+{
+    const TZipHeader &Item = *Job.Item;
+    if (!Job.Deflated || qint64(Item.CompressedSize) + Item.UncompressedSize > WholeEntryLimit)
+        return false;
+    if (!FDecompressor && !(FDecompressor = libdeflate_alloc_decompressor()))
+        return false;
+    FInput.resize(Item.CompressedSize);
+    FOutput.resize(Item.UncompressedSize);
+    if (!ReadAt(Archive(), FInput.data(), Item.CompressedSize, Job.DataStart))
+        return false;
+    size_t Used = 0;
+    size_t Made = 0;
+    if (libdeflate_deflate_decompress_ex(FDecompressor, FInput.data(), FInput.size(), FOutput.data(),
+                                         FOutput.size(), &Used, &Made) != LIBDEFLATE_SUCCESS ||
+        Made != Item.UncompressedSize)
+        return false;
+    CheckStop();
+    if (!Job.Output->Write(FOutput.data(), qint64(Made)))
+        throw Failure("EWriteError", "Stream write error");
+    Written(qint64(Made));
+    Crc = libdeflate_crc32(0, FOutput.data(), Made);
+    return true;
+}
+
+// Copies exactly the entry's size in blocks of up to 1 MiB and returns their CRC-32.
+quint32 TEntryWriter::WriteStreamed(const TEntryJob &Job)
+{
+    const TZipHeader &Item = *Job.Item;
+    QFile &Source = Archive();
+    if (!Source.seek(Job.DataStart))
+        throw Failure("EReadError", "Stream read error");
+    const std::unique_ptr<TZipStream> Reader = Job.Decompress(Source, FZip, Job.LocalHeader);
+    const qint64 BufferSize = qMin<qint64>(CopyBufferSize, Item.UncompressedSize);
+    FOutput.resize(size_t(BufferSize));
+    char *Buffer = FOutput.data();
+    quint32 Crc = 0;
+    for (quint32 Remaining = Item.UncompressedSize; Remaining > 0;) {
+        CheckStop();
+        const qint64 Block = qMin<qint64>(BufferSize, Remaining);
+        for (qint64 Got = 0; Got < Block;) {
+            const qint64 Count = Reader->Read(Buffer + Got, Block - Got);
+            if (Count <= 0)
+                throw Failure("EReadError", "Stream read error");
+            Got += Count;
+        }
+        if (!Job.Output->Write(Buffer, Block))
+            throw Failure("EWriteError", "Stream write error");
+        Written(Block);
+        Crc = libdeflate_crc32(Crc, Buffer, size_t(Block));
+        Remaining -= quint32(Block);
+    }
+    // Nothing past the size was written; an entry whose data goes on is refused all the same,
+    // since its size, and so the space checked for it, was not its own.
+    if (Reader->GoesOn())
+        throw Failure("EZipException", QString("Entry \"%1\" holds more data than its size of %2 bytes")
+                                           .arg(Job.Name)
+                                           .arg(Item.UncompressedSize));
+    return Crc;
+}

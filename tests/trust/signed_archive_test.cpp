@@ -1,0 +1,199 @@
+// What verification refuses, each case one altered copy of the same signed archive.
+#include "minisign.h"
+#include "signed_archive.h"
+#include "zip_builder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray Unsigned = BuildZip({CraftedEntry::Deflated("setup.sh", "#!/bin/sh\necho installed\n"),
+                                      CraftedEntry::Stored("readme.txt", "read me")});
+
+// The signature made for Unsigned, and Unsigned with it as the comment.
+QByteArray SignatureOf(const SecretKey &key, const QByteArray &archive, bool prehashed,
+                       const QByteArray &trusted = "timestamp:1700000000\tfile:setup.zip\thashed")
+{
+    DataHash hash;
+    hash.Add(archive.constData(), archive.size());
+    const QByteArray message = prehashed ? hash.Result() : archive;
+    return SignatureText(SignMessage(key, message, prehashed, trusted), "signature from test key");
+}
+
+QByteArray WithComment(const QByteArray &archive, const QByteArray &comment)
+{
+    QByteArray out = archive.left(archive.size() - 2);
+    char length[2];
+    qToLittleEndian<quint16>(quint16(comment.size()), length);
+    return out.append(length, 2).append(comment);
+}
+
+const auto Keys = GenerateKeyPair();
+const auto OtherKeys = GenerateKeyPair();
+const QByteArray Text = SignatureOf(Keys.second, Unsigned, true);
+const QByteArray Signed = WithComment(Unsigned, Text);
+
+// Signed with the byte at At (counted from the start, or from the end when negative) changed.
+QByteArray Flipped(qsizetype At)
+{
+    QByteArray bytes = Signed;
+    const qsizetype index = At < 0 ? bytes.size() + At : At;
+    bytes[index] = char(bytes[index] ^ 0x01);
+    return bytes;
+}
+
+// Signed with the line of the signature that starts with Prefix changed by one character.
+QByteArray WithLineAltered(const QByteArray &Prefix)
+{
+    const qsizetype line = Signed.indexOf(Prefix, Unsigned.size());
+    QByteArray bytes = Signed;
+    const qsizetype at = line + Prefix.size() + 20; // past the algorithm and key id
+    bytes[at] = bytes[at] == 'A' ? 'B' : 'A';
+    return bytes;
+}
+
+// The untrusted comment may be changed freely; here it hides an end record whose own comment
+// runs to the end of the file. The extractor takes the last end record it finds, so that is
+// the one verification has to take too, and what follows it is no signature.
+QByteArray WithHiddenEndRecord()
+{
+    const QByteArray rest = Text.mid(Text.indexOf('\n'));
+    QByteArray record = QByteArray("PK\x05\x06", 4) + QByteArray(16, '\0');
+    char length[2];
+    qToLittleEndian<quint16>(quint16(rest.size()), length);
+    return WithComment(Unsigned, "untrusted comment: x" + record.append(length, 2) + rest);
+}
+
+class SignedArchive : public ::testing::Test {
+protected:
+    QString Write(const QByteArray &bytes)
+    {
+        const QString path = dir.filePath("setup.zip");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        EXPECT_EQ(file.write(bytes), bytes.size());
+        return path;
+    }
+    ArchiveVerdict Verify(const QByteArray &bytes, const PublicKey &key = Keys.first)
+    {
+        return VerifySignedArchive(Write(bytes), PublicKeyLine(key));
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(SignedArchive, PrehashedAndLegacySignaturesHold)
+{
+    for (const bool prehashed : {true, false}) {
+        const ArchiveVerdict verdict =
+            Verify(WithComment(Unsigned, SignatureOf(Keys.second, Unsigned, prehashed)));
+        EXPECT_TRUE(verdict.ok) << verdict.reason.toStdString();
+        EXPECT_EQ(verdict.keyId, KeyIdHex(Keys.first.id));
+        EXPECT_EQ(verdict.trustedComment, "timestamp:1700000000\tfile:setup.zip\thashed");
+    }
+}
+
+// The untrusted comment is what its name says: changing it changes nothing.
+TEST_F(SignedArchive, UntrustedCommentIsNotChecked)
+{
+    QByteArray text = Text;
+    text.replace("signature from test key", "anything at all, longer");
+    EXPECT_TRUE(Verify(WithComment(Unsigned, text)).ok);
+}
+
+struct RefusedCase {
+    const char *What;
+    QByteArray Archive;
+    const char *Reason; // the start of the reason given
+    bool OtherKey = false;
+};
+
+void PrintTo(const RefusedCase &Case, std::ostream *Out)
+{
+    *Out << Case.What;
+}
+
+class Refused : public SignedArchive, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(Refused, WithTheReason)
+{
+    const RefusedCase &Case = GetParam();
+    const ArchiveVerdict verdict = Verify(Case.Archive, Case.OtherKey ? OtherKeys.first : Keys.first);
+    EXPECT_FALSE(verdict.ok);
+    EXPECT_TRUE(verdict.reason.startsWith(QString::fromUtf8(Case.Reason))) << verdict.reason.toStdString();
+    EXPECT_TRUE(verdict.trustedComment.isEmpty());
+}
+
+const qsizetype CentralDirectory = Unsigned.indexOf("PK\x01\x02");
+const qsizetype EntryData = Unsigned.indexOf("readme.txt") + 10; // the stored entry's data
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, Refused,
+    ::testing::Values(
+        RefusedCase{"unsigned", Unsigned, "the archive is not signed: its ZIP comment is empty"},
+        RefusedCase{"a byte altered in an entry", Flipped(EntryData), "the signature does not match"},
+        RefusedCase{"a byte altered in the central directory", Flipped(CentralDirectory + 20),
+                    "the signature does not match"},
+        RefusedCase{"a byte altered in the signature", WithLineAltered("\n"), "the signature does not match"},
+        RefusedCase{"a byte altered in the trusted comment", WithLineAltered("\ntrusted comment: "),
+                    "the trusted comment does not match"},
+        RefusedCase{"a signature by another key", Signed, "the archive is signed by key", true},
+        RefusedCase{"the global signature altered", WithLineAltered("hashed\n"),
+                    "the trusted comment does not match"},
+        RefusedCase{"a truncated comment", Signed.left(Signed.size() - 10),
+                    "the archive is not signed: no ZIP"},
+        RefusedCase{"trailing bytes after the comment", Signed + "x", "the archive is not signed: no ZIP"},
+        RefusedCase{"the final line break missing", WithComment(Unsigned, Text.chopped(1)),
+                    "the signature is malformed"},
+        RefusedCase{"an end record hidden in the untrusted comment", WithHiddenEndRecord(),
+                    "the signature is malformed"},
+        RefusedCase{"a control byte in the untrusted comment",
+                    WithComment(Unsigned, QByteArray(Text).replace("from test key", "\x01")),
+                    "the signature is malformed: it holds control bytes"},
+        RefusedCase{"not a ZIP archive at all", "just text", "the archive is not signed: no ZIP"}));
+
+TEST_F(SignedArchive, MalformedKeyRefusesEverything)
+{
+    const ArchiveVerdict verdict = VerifySignedArchive(Write(Signed), "RWQ=not a key");
+    EXPECT_FALSE(verdict.ok);
+    EXPECT_EQ(verdict.reason, "the public key is malformed");
+}
+
+TEST_F(SignedArchive, EmbeddingRefusesAnArchiveWithAComment)
+{
+    const QString path = Write(Signed);
+    const QString output = dir.filePath("again.zip");
+    EXPECT_TRUE(EmbedSignature(path, Text, output).contains("has a ZIP comment already"));
+    EXPECT_FALSE(QFile::exists(output));
+    EXPECT_EQ(EmbedSignature(Write(Unsigned), Text, output), QString());
+    QFile written(output);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), Signed);
+}
+
+TEST(SecretKeyFile, ReadsBackAndRefusesWhatItCannotUse)
+{
+    QString reason;
+    const std::optional<SecretKey> read = ParseSecretKeyFile(SecretKeyFile(Keys.second), &reason);
+    ASSERT_TRUE(read) << reason.toStdString();
+    EXPECT_EQ(read->id, Keys.second.id);
+    EXPECT_EQ(read->key, Keys.second.key);
+
+    QList<QByteArray> lines = SecretKeyFile(Keys.second).split('\n');
+    QByteArray data = QByteArray::fromBase64(lines[1]);
+    data[2] = 'S';
+    data[3] = 'c';
+    lines[1] = data.toBase64();
+    EXPECT_FALSE(ParseSecretKeyFile(lines.join('\n'), &reason));
+    EXPECT_TRUE(reason.contains("password")) << reason.toStdString();
+
+    data = QByteArray::fromBase64(SecretKeyFile(Keys.second).split('\n')[1]);
+    data[data.size() - 40] = char(data[data.size() - 40] ^ 1); // in the secret key
+    lines[1] = data.toBase64();
+    EXPECT_FALSE(ParseSecretKeyFile(lines.join('\n'), &reason));
+    EXPECT_TRUE(reason.contains("checksum")) << reason.toStdString();
+}
+
+} // namespace

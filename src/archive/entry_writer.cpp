@@ -2,10 +2,9 @@
 
 #include "dos_time.h"
 #include "failure.h"
+#include "read_at.h"
 
-#include <cerrno>
 #include <libdeflate.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,21 +28,6 @@ void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeade
     else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
              (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
         Output.SetUnixMode(UnixMode);
-}
-
-bool ReadAt(int Handle, char *Data, qint64 Count, qint64 Position)
-{
-    while (Count > 0) {
-        const ssize_t Got = pread(Handle, Data, size_t(Count), Position);
-        if (Got < 0 && errno == EINTR)
-            continue;
-        if (Got <= 0)
-            return false;
-        Data += Got;
-        Count -= Got;
-        Position += Got;
-    }
-    return true;
 }
 
 } // namespace
@@ -113,7 +97,7 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
         return false;
     FInput.resize(Item.CompressedSize);
     FOutput.resize(Item.UncompressedSize);
-    if (!ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart))
+    if (ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart) != Item.CompressedSize)
         return false;
     size_t Used = 0;
     size_t Made = 0;

@@ -5,6 +5,7 @@
 #include "entry_pool.h"
 #include "failure.h"
 #include "output_folder.h"
+#include "read_at.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -181,8 +182,8 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
     for (size_t Index = 0; Index < FFiles.size(); ++Index) {
         const TZipHeader &Item = FFiles[Index];
         char Fixed[30];
-        if (Item.UncompressedSize == 0 || !FStream.seek(Item.LocalHeaderOffset) ||
-            FStream.read(Fixed, sizeof Fixed) != qint64(sizeof Fixed) ||
+        if (Item.UncompressedSize == 0 ||
+            ReadAt(FStream.handle(), Fixed, sizeof Fixed, Item.LocalHeaderOffset) != qint64(sizeof Fixed) ||
             Get32(Fixed) != ZipSignature::LocalHeader)
             continue;
         const qint64 Start =
@@ -217,7 +218,10 @@ void TZipFile::RequireReadable() const
 void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader)
 {
     TStreamConstructor Decompress;
-    LocalHeader = ReadLocal(Index, Decompress).Header;
+    const TLocalSlot &Local = ReadLocal(Index, Decompress);
+    LocalHeader = Local.Header;
+    if (!FStream.seek(Local.DataStart()))
+        throw ZipReadError();
     Stream = Decompress(FStream, *this, LocalHeader);
 }
 
@@ -231,22 +235,20 @@ TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompr
         return Slot.Offset == qint64(Item.LocalHeaderOffset);
     });
     TLocalSlot *Slot = Found == FLocalSlots.end() ? nullptr : &*Found;
-    if (Slot) {
-        const qint64 DataStart =
-            Slot->Offset + 30 + Slot->Header.FileNameLength + Slot->Header.ExtraFieldLength;
-        if (!FStream.seek(DataStart))
-            throw ZipReadError();
-    } else {
+    if (!Slot) {
         Slot = &FLocalSlots[FNextSlot];
         FNextSlot = (FNextSlot + 1) % FLocalSlots.size();
         *Slot = TLocalSlot();
-        if (!FStream.seek(Item.LocalHeaderOffset))
-            throw ZipReadError();
+        // Positional reads of just the header: the buffered stream would fetch a block of the
+        // data behind it for every entry.
         char Fixed[30];
-        ReadExactly(Fixed, 4);
+        const qint64 Got = ReadAt(FStream.handle(), Fixed, sizeof Fixed, Item.LocalHeaderOffset);
+        if (Got < 4)
+            throw ZipReadError();
         if (Get32(Fixed) != ZipSignature::LocalHeader)
             throw Failure("EZipException", "Invalid Zip Local Header signature");
-        ReadExactly(Fixed + 4, 26);
+        if (Got < qint64(sizeof Fixed))
+            throw ZipReadError();
         TZipHeader &LocalHeader = Slot->Header;
         LocalHeader.RequiredVersion = Get16(Fixed + 4);
         LocalHeader.Flag = Get16(Fixed + 6);
@@ -257,8 +259,12 @@ TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompr
         LocalHeader.UncompressedSize = Get32(Fixed + 22);
         LocalHeader.FileNameLength = Get16(Fixed + 26);
         LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
-        LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
-        LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+        const qint64 NameAt = qint64(Item.LocalHeaderOffset) + sizeof Fixed;
+        QByteArray Variable(LocalHeader.FileNameLength + LocalHeader.ExtraFieldLength, Qt::Uninitialized);
+        if (ReadAt(FStream.handle(), Variable.data(), Variable.size(), NameAt) != Variable.size())
+            throw ZipReadError();
+        LocalHeader.FileName = Variable.first(LocalHeader.FileNameLength);
+        LocalHeader.ExtraField = Variable.sliced(LocalHeader.FileNameLength);
         Slot->Offset = Item.LocalHeaderOffset;
     }
 
@@ -369,7 +375,7 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
     Job.Index = Index;
     Job.Item = &Item;
     Job.LocalHeader = Local.Header;
-    Job.DataStart = Local.Offset + 30 + Local.Header.FileNameLength + Local.Header.ExtraFieldLength;
+    Job.DataStart = Local.DataStart();
     Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
     Job.Output = Folder.CreateFile(Target);
     Pool.Submit(std::move(Job));

@@ -56,11 +56,12 @@ private:
         std::optional<TEntryTarget> Target;
         QString TargetPath;
         bool TargetSubdirs = false;
+
+        qint64 DataStart() const { return Offset + 30 + Header.FileNameLength + Header.ExtraFieldLength; }
     };
 
     void LoadCentralDirectory();
     void CheckDataRanges(qint64 CentralStart, qint64 CentralEnd);
-    // Leaves the archive stream at the entry's first data byte.
     TLocalSlot &ReadLocal(int Index, TStreamConstructor &Decompress);
     // The 18 bytes that follow the end record's signature.
     static constexpr int EndRecordFieldsSize = 18;

@@ -76,6 +76,7 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
 void TZipFile::Close()
 {
     FFiles.clear();
+    FNameOffsets.clear();
     FLocalSlots = {};
     FStream.close();
     FMode = zmClosed;
@@ -135,6 +136,7 @@ void TZipFile::LoadCentralDirectory()
     if (!FStream.seek(CentralStart))
         throw ZipReadError();
     FFiles.reserve(Count);
+    FNameOffsets.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {
         char Fixed[46];
         ReadExactly(Fixed, 4);
@@ -157,11 +159,14 @@ void TZipFile::LoadCentralDirectory()
         Item.InternalAttributes = Get16(Fixed + 36);
         Item.ExternalAttributes = Get32(Fixed + 38);
         Item.LocalHeaderOffset = Get32(Fixed + 42);
-        Item.FileName = ReadBytes(Item.FileNameLength);
-        Item.ExtraField = ReadBytes(Item.ExtraFieldLength);
-        Item.FileComment = ReadBytes(Item.FileCommentLength);
-        FFiles.push_back(std::move(Item));
+        FNameOffsets.push_back(FStream.pos());
+        // A record running past the end fails as the next read, or the check below, finds it.
+        if (!FStream.seek(FStream.pos() + Item.FileNameLength + Item.ExtraFieldLength + Item.FileCommentLength))
+            throw ZipReadError();
+        FFiles.push_back(Item);
     }
+    if (FStream.pos() > FStream.size())
+        throw ZipReadError();
     CheckDataRanges(CentralStart, FStream.pos());
 }
 
@@ -207,6 +212,14 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
         if (!Reach || Range.End > Reach->End)
             Reach = &Range;
     }
+}
+
+QByteArray TZipFile::CentralName(int Index) const
+{
+    QByteArray Name(FFiles[Index].FileNameLength, Qt::Uninitialized);
+    if (ReadAt(FStream.handle(), Name.data(), Name.size(), FNameOffsets[Index]) != Name.size())
+        throw ZipReadError();
+    return Name;
 }
 
 void TZipFile::RequireReadable() const
@@ -362,7 +375,7 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
         }
         Target = *Local.Target;
     } else {
-        Job.Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
+        Job.Name = DecodeEntryName(CentralName(Index), Item.UTF8Support(), FEncoding);
         Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
     }
     if (Target.IsFolder) {

@@ -84,5 +84,5 @@ private:
     qsizetype FMadeChars = 0;
     int FEntry = -1;
     std::deque<TMade> FNewlyMade;
-    static constexpr qsizetype MadeBudgetChars = 4 << 20;
+    static constexpr qsizetype MadeBudgetChars = 1 << 20;
 };

@@ -29,7 +29,7 @@ qt=$(ensure_qt "$repo" "$cache")
 googletest=$(ensure_cross_build googletest libgtest-dev build_googletest "$repo" "$cache")
 libdeflate=$(ensure_cross_build libdeflate libdeflate-dev build_libdeflate "$repo" "$cache")
 libsodium=$(ensure_cross_build libsodium libsodium-dev build_libsodium "$repo" "$cache")
-qt_tiff=$(ensure_cross_build qt6-imageformats qt6-image-formats-plugins build_qt_tiff "$repo" "$cache" "$qt")
+ensure_cross_build qt6-imageformats qt6-image-formats-plugins build_qt_tiff "$repo" "$cache" "$qt" >/dev/null
 
 echo "== Windows build in $build =="
 mkdir -p "$build"
@@ -37,7 +37,7 @@ mkdir -p "$build"
 if [ -f "$build/CMakeCache.txt" ] && ! grep -q "^CMAKE_TOOLCHAIN_FILE:.*=$qt/" "$build/CMakeCache.txt"; then
   rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 fi
-write_wine_runner "$build" "$qt" "$qt_tiff"
+write_wine_runner "$build" "$qt"
 # pkg-config that finds only the Windows libraries, never the host's of the same name.
 cat >"$build/pkg-config-windows" <<SCRIPT
 #!/bin/sh
@@ -57,5 +57,5 @@ cmake -S . -B "$build" -G Ninja \
   -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" >/dev/null
 nice -n 10 cmake --build "$build" -j "$(nproc)"
-make_dist "$build" "$qt" "$qt_tiff"
+make_dist "$build" "$qt"
 echo "== Windows build done in $((SECONDS / 60)) min $((SECONDS % 60)) s"

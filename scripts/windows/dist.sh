@@ -25,15 +25,14 @@ dll_closure() {
 }
 
 make_dist() {
-  local build=$1 qt=$2 qt_tiff=$3
+  local build=$1 qt=$2
   local dist=$build/dist-windows/Installer
   rm -rf "$build/dist-windows" "$build/Installer-windows.zip"
   mkdir -p "$dist"/{platforms,tls,imageformats,styles}
   cp "$build/src/app/Installer.exe" "$dist/"
   cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
   cp "$qt/plugins/tls/qschannelbackend.dll" "$dist/tls/"
-  cp "$qt"/plugins/imageformats/{qgif,qico,qjpeg}.dll "$qt_tiff/plugins/imageformats/qtiff.dll" \
-    "$dist/imageformats/"
+  cp "$qt"/plugins/imageformats/{qgif,qico,qjpeg,qtiff}.dll "$dist/imageformats/"
   cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
   local runtime=(
     "$qt/bin"

@@ -79,7 +79,8 @@ build_libsodium() {
 }
 
 # Qt's TIFF plugin (a banner may be a TIFF picture) lives in the imageformats module; built
-# against the Qt prefix given, with the TIFF library it brings along, and nothing else of it.
+# against the Qt prefix given, with the TIFF library it brings along, and nothing else of it. It
+# goes into that Qt's plugins, as a module's install would put it, where Qt looks for it.
 build_qt_tiff() {
   local src=$1 prefix=$2 qt=$4 work
   work=$(mktemp -d)
@@ -89,7 +90,7 @@ build_qt_tiff() {
     -DFEATURE_tiff=ON -DFEATURE_system_tiff=OFF -DFEATURE_webp=OFF -DFEATURE_jasper=OFF \
     -DFEATURE_mng=OFF -DFEATURE_wbmp=OFF -DFEATURE_tga=OFF -DFEATURE_icns=OFF
   nice -n 10 cmake --build "$work" -j "$(nproc)"
-  mkdir -p "$prefix/plugins/imageformats"
-  cp "$work"/plugins/imageformats/qtiff.dll "$prefix/plugins/imageformats/"
+  mkdir -p "$prefix"
+  cp "$work"/plugins/imageformats/qtiff.dll "$qt/plugins/imageformats/"
   rm -rf "$work"
 }

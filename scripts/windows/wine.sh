@@ -24,10 +24,10 @@ mingw_runtime_folder() {
 }
 
 # Writes BUILD/wine-run, the emulator CTest and the scripts start Windows programs with: the
-# prefix, the locale, Qt's DLLs and plugins (left out with INSTALLER_WINE_BARE set). PLUGINS:
-# further prefixes with a plugins folder.
+# prefix, the locale and Qt's DLLs (left out with INSTALLER_WINE_BARE set). Qt finds its plugins
+# beside its DLLs; Wine passes no QT_PLUGIN_PATH on to Windows programs.
 write_wine_runner() {
-  local build=$1 qt=$2 plugins=("${@:3}") p
+  local build=$1 qt=$2
   cat >"$build/wine-run" <<RUNNER
 #!/bin/sh
 # Runs a Windows program of this build under Wine (written by scripts/build-windows.sh).
@@ -36,7 +36,6 @@ export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # The shipped folder is run bare, so that a DLL missing from it shows.
 if [ -z "\${INSTALLER_WINE_BARE:-}" ]; then
   export WINEPATH='$(windows_path_list "$qt/bin" "$(mingw_runtime_folder)" /usr/x86_64-w64-mingw32/lib)'
-  export QT_PLUGIN_PATH='$(windows_path_list "$qt/plugins" $(for p in "${plugins[@]}"; do echo "$p/plugins"; done))'
 fi
 exec wine "\$@"
 RUNNER

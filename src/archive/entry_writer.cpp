@@ -1,5 +1,6 @@
 #include "entry_writer.h"
 
+#include "archive_reads.h"
 #include "dos_time.h"
 #include "failure.h"
 
@@ -28,21 +29,6 @@ void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeade
     else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
              (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
         Output.SetUnixMode(UnixMode);
-}
-
-// Each writer has a handle of its own, so a seek here moves no other thread's reads.
-bool ReadAt(QFile &Archive, char *Data, qint64 Count, qint64 Position)
-{
-    if (!Archive.seek(Position))
-        return false;
-    while (Count > 0) {
-        const qint64 Got = Archive.read(Data, Count);
-        if (Got <= 0)
-            return false;
-        Data += Got;
-        Count -= Got;
-    }
-    return true;
 }
 
 } // namespace
@@ -112,7 +98,7 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
         return false;
     FInput.resize(Item.CompressedSize);
     FOutput.resize(Item.UncompressedSize);
-    if (!ReadAt(Archive(), FInput.data(), Item.CompressedSize, Job.DataStart))
+    if (ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart) != Item.CompressedSize)
         return false;
     size_t Used = 0;
     size_t Made = 0;

@@ -100,7 +100,7 @@ private:
     // deep folders costs time linear in its names. Dropped when it outgrows its budget.
     QSet<QString> FMade;
     qsizetype FMadeChars = 0;
-    static constexpr qsizetype MadeBudgetChars = 4 << 20;
+    static constexpr qsizetype MadeBudgetChars = 1 << 20;
 };
 
 int TOutputFolder::TOpenLevels::OpenRoot()

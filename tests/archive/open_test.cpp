@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QtEndian>
 
 
 namespace {
@@ -54,6 +56,16 @@ QByteArray CentralDirectoryCutShort()
     const qsizetype Signature = Zip.size() - 14;
     const char Offset[4] = {char(Signature), char(Signature >> 8), 0, 0};
     return Zip.replace(Zip.size() - 14 - 6, 4, QByteArray(Offset, 4));
+}
+
+// The record's fixed part is whole, its comment would run past the end of the archive.
+QByteArray CentralCommentPastTheEnd()
+{
+    QByteArray Zip = OneEntry;
+    const qsizetype Central = qFromLittleEndian<quint32>(Zip.constData() + Zip.size() - 22 + 16);
+    Zip[Central + 32] = char(0xFF);
+    Zip[Central + 33] = char(0xFF);
+    return Zip;
 }
 
 QByteArray CountingTwoEntries()
@@ -108,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Invalid Zip Central Header signature",
                  {}},
         OpenCase{"central entry cut short by the end", CentralDirectoryCutShort(), ReadError, {}},
+        OpenCase{"central comment running past the end", CentralCommentPastTheEnd(), ReadError, {}},
         OpenCase{"more entries counted than present",
                  CountingTwoEntries(),
                  "Invalid Zip Central Header signature",

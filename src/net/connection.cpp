@@ -269,12 +269,8 @@ Connection::Receipt Connection::Receive(int waitMs)
         if (socket_->state() == QAbstractSocket::ConnectedState) {
             if (socket_->error() != QAbstractSocket::SocketTimeoutError)
                 FailFromSocket();
-            if (lastLook) {
-                fprintf(stderr, "DBG timeout state=%d error=%d towrite=%lld isopen=%d\n",
-                        int(socket_->state()), int(socket_->error()), (long long)socket_->bytesToWrite(),
-                        int(socket_->isOpen()));
+            if (lastLook)
                 return Receipt::TimedOut;
-            }
             CallWaitHook();
             continue;
         }

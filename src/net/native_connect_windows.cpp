@@ -98,7 +98,9 @@ qintptr ConnectSocket(const QHostAddress &address, quint16 port, QDeadlineTimer 
             int size = sizeof error;
             if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) != 0)
                 FailWith(WSAGetLastError());
-            if (error != 0)
+            // A reset here means the peer took the connection and dropped it at once: the
+            // reads that follow report it, as they report a reset at any later moment.
+            if (error != 0 && error != WSAECONNRESET)
                 FailWith(error);
             if (FD_ISSET(socket.Get(), &failed))
                 FailWith(WSAECONNREFUSED);

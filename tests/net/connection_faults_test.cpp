@@ -37,6 +37,9 @@ TEST(StaleConnection, ARedirectHopThatFindsTheConnectionGoneIsSentAgain)
     };
     for (const StaleCase &c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine reports a reset as "network down" (10050), not as the end Windows reports.
+        if (c.reset && TestSocket::UnderWine())
+            continue;
         for (int run = 0; run < 50; ++run) {
             Script first = {Step::ExpectRequest(), Step::Reply(Redirect)};
             if (c.pauseMs > 0)

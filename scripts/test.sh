@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: once in an optimised build, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer; then runs every fuzz target for 20 s, so a
-# target that no longer builds or crashes at once is noticed. Installs what it needs first.
+# target that no longer builds or crashes at once is noticed; then cross-builds for Windows and
+# runs that build's tests under Wine. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,7 @@ run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_SANITIZE=
 
 echo "== fuzz smoke run =="
 scripts/fuzz.sh 20
+
+echo "== Windows build and its tests under Wine =="
+scripts/build-windows.sh
+scripts/test-windows.sh

@@ -3,6 +3,7 @@
 # on two archives: many files (6,000 small text files and some large ones, a few hundred MiB)
 # and a few large ones (4 x 100 MiB, half noise, half text). The tools take turns, ROUNDS times
 # (default 3) into a fresh folder each; the median wall time, CPU time and peak memory count.
+# The outputs stay until the end: some 4 GB of disk per round.
 #
 # Usage: bench/archive/run.sh [BUILD_DIR]   (default: build beside this script's tree)
 set -eu
@@ -77,21 +78,35 @@ fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# One timed run into a fresh $work/out, appended to $work/$name.runs as "wall user system peak-KiB".
+# Every run writes into a folder of its own, and all of them are removed only at the end: ext4
+# makes each file created within a minute of many deletions step over the deleted inodes one by
+# one, which took most of the time of every tool on the many-files archive when each run removed
+# the one before. Leftovers of an earlier bench are removed first, and their minute waited out.
+runs=0
+if [ -d "$work/runs" ]; then
+    rm -rf "$work/runs" && sync && sleep 60
+fi
+trap 'rm -rf "$work/runs"' EXIT
+fresh() {
+    runs=$((runs + 1))
+    out=$work/runs/$runs
+    mkdir -p "$out" && sync
+}
+
+# One timed run into the folder of the fresh call before it, appended to $work/$name.runs as
+# "wall user system peak-KiB".
 time_once() {
     name=$1
     shift
-    rm -rf "$work/out" && mkdir -p "$work/out" && sync
     /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
     cat "$work/time.txt" >>"$work/$name.runs"
 }
 
 # zipextract's output must be right, not just fast.
 check() {
-    rm -rf "$work/out" "$work/check" && mkdir -p "$work/out" "$work/check"
-    "$zipextract" "$1" "$work/out" && unzip -q "$1" -d "$work/check" && diff -r "$work/out" "$work/check" >/dev/null \
+    fresh && mine=$out && fresh
+    "$zipextract" "$1" "$mine" && unzip -q "$1" -d "$out" && diff -r "$mine" "$out" >/dev/null \
         || { echo "zipextract output differs from unzip on $1" >&2; exit 1; }
-    rm -rf "$work/check"
 }
 
 ratio() { echo "scale=2; $1 / $2" | bc; }
@@ -101,11 +116,11 @@ bench() {
     check "$archive"
     rm -f "$work"/*.runs
     for round in $(seq "$rounds"); do
-        time_once zipextract-1 "$zipextract" --threads 1 "$archive" "$work/out"
-        time_once bsdtar bsdtar -xf "$archive" -C "$work/out"
-        time_once zipextract-N "$zipextract" --threads "$cores" "$archive" "$work/out"
-        time_once unzip unzip -o -q "$archive" -d "$work/out"
-        time_once 7z 7z x -y "-o$work/out" "$archive"
+        fresh && time_once zipextract-1 "$zipextract" --threads 1 "$archive" "$out"
+        fresh && time_once bsdtar bsdtar -xf "$archive" -C "$out"
+        fresh && time_once zipextract-N "$zipextract" --threads "$cores" "$archive" "$out"
+        fresh && time_once unzip unzip -o -q "$archive" -d "$out"
+        fresh && time_once 7z 7z x -y "-o$out" "$archive"
     done
     base=$(cut -d' ' -f1 "$work/bsdtar.runs" | median)
     echo "archive: $archive ($(du -m "$archive" | cut -f1) MiB, $(unzip -Z1 "$archive" | wc -l) entries), $rounds rounds, $cores cores"

@@ -1,11 +1,11 @@
 #include "failure_boxes.h"
 
 #include "failure.h"
+#include "module_place.h"
 #include "shell.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <dlfcn.h>
 #include <new>
 
 namespace {
@@ -46,16 +46,6 @@ QString InnermostMessage(std::exception_ptr failure)
     } catch (...) {
     }
     return Describe(failure).message;
-}
-
-// The place as an offset into the module that holds it, so that it can be looked up in the
-// program file whatever address the module was loaded at.
-quint32 PlaceInModule(quintptr address)
-{
-    Dl_info info;
-    if (address && dladdr(reinterpret_cast<void *>(address), &info) && info.dli_fbase)
-        address -= reinterpret_cast<quintptr>(info.dli_fbase);
-    return quint32(address);
 }
 
 } // namespace

@@ -1,11 +1,10 @@
 #include "entry_writer.h"
 
+#include "archive_reads.h"
 #include "dos_time.h"
 #include "failure.h"
 
-#include <cerrno>
 #include <libdeflate.h>
-#include <unistd.h>
 
 namespace {
 
@@ -13,9 +12,10 @@ constexpr quint8 HostMsDos = 0;
 constexpr quint8 HostUnix = 3;
 constexpr uint UnixFileTypeMask = 0170000;
 constexpr uint UnixSymbolicLink = 0120000;
-constexpr quint32 DosReadOnly = 0x01;
+// The low byte of the external attributes without the volume-label bit.
+constexpr quint32 DosAttributeBits = 0xF7;
 
-// Host 0 archives carry DOS attributes, of which only read-only means anything here; host 3
+// Host 0 archives carry DOS attributes, which the system maps as it can; host 3
 // archives carry Unix permissions, kept as Unix tools keep them (when there are any). Link
 // entries become plain files, so their link permissions are not given to them.
 void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeader, TOutputFile &Output)
@@ -24,26 +24,11 @@ void ApplyTimeAndAttributes(const TZipHeader &Item, const TZipHeader &LocalHeade
     if (Modified.isValid())
         Output.SetModifiedTime(Modified);
     const uint UnixMode = Item.ExternalAttributes >> 16;
-    if (Item.HostSystem() == HostMsDos && (Item.ExternalAttributes & DosReadOnly))
-        Output.ClearWriteBits();
+    if (Item.HostSystem() == HostMsDos)
+        Output.SetDosAttributes(Item.ExternalAttributes & DosAttributeBits);
     else if (Item.HostSystem() == HostUnix && UnixMode != 0 &&
              (UnixMode & UnixFileTypeMask) != UnixSymbolicLink)
         Output.SetUnixMode(UnixMode);
-}
-
-bool ReadAt(int Handle, char *Data, qint64 Count, qint64 Position)
-{
-    while (Count > 0) {
-        const ssize_t Got = pread(Handle, Data, size_t(Count), Position);
-        if (Got < 0 && errno == EINTR)
-            continue;
-        if (Got <= 0)
-            return false;
-        Data += Got;
-        Count -= Got;
-        Position += Got;
-    }
-    return true;
 }
 
 } // namespace
@@ -113,7 +98,7 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
         return false;
     FInput.resize(Item.CompressedSize);
     FOutput.resize(Item.UncompressedSize);
-    if (!ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart))
+    if (ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart) != Item.CompressedSize)
         return false;
     size_t Used = 0;
     size_t Made = 0;

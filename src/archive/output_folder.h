@@ -3,8 +3,7 @@
 #include "entry_names.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QSet>
+#include <QStringList>
 
 #include <deque>
 #include <memory>
@@ -14,6 +13,7 @@
 // Made on one thread and written on another, so it holds nothing tied to a thread.
 class TOutputFile {
 public:
+    // Takes over a C runtime descriptor opened for writing.
     explicit TOutputFile(int Handle) : FHandle(Handle) {}
     ~TOutputFile();
     TOutputFile(const TOutputFile &) = delete;
@@ -24,15 +24,17 @@ public:
     void SetModifiedTime(const QDateTime &Time);
     // Replaces the permission bits (the low nine of Mode).
     void SetUnixMode(uint Mode);
-    void ClearWriteBits();
+    // The attributes of an entry made on an MS-DOS-style host: the low byte of its external
+    // attributes without the volume-label bit. They replace the file's own.
+    void SetDosAttributes(uint Attributes);
 
 private:
     int FHandle;
 };
 
 // The destination folder of one extraction. The destination itself is trusted and made with
-// all its levels; every level below it is opened relative to the one above without following
-// symbolic links, so no entry can land outside it through a link the folder already holds.
+// all its levels; no level below it is reached through a symbolic link or other reparse point,
+// so no entry can land outside it through a link the folder already holds.
 class TOutputFolder {
 public:
     explicit TOutputFolder(const QString &FullPath);
@@ -42,7 +44,8 @@ public:
 
     QString FullPath(const TEntryTarget &Target) const;
     // Makes every missing level of a folder entry; a level that cannot be made is passed over.
-    // A full path as long as no file may have fails with "Cannot create folder".
+    // A full path longer than the system allows fails with "Cannot create folder" (or the
+    // system's own path failure).
     void MakeFolders(const TEntryTarget &Target);
     // Makes the levels and creates or truncates the file; fails with "Cannot create file".
     std::unique_ptr<TOutputFile> CreateFile(const TEntryTarget &Target);
@@ -57,6 +60,9 @@ public:
     void Undo(int AfterIndex);
 
 private:
+    // The system's handles of the levels opened so far (output_folder_*.cpp).
+    class TOpenLevels;
+
     // Levels[First, End) were made, or, with a file name, that file in Levels.
     struct TMade {
         int Index;
@@ -66,23 +72,12 @@ private:
         QString FileName;
     };
     void NoteMade(const QStringList &Levels, qsizetype First, qsizetype End, const QString &FileName);
-
-    // The opened innermost level (owned by this object), or -1 with errno set.
-    int OpenLevels(const QStringList &Levels, const QString &Folder);
-    int WalkLevels(const QStringList &Levels);
-    int OpenRoot();
-    void RememberMade(const QString &Folder);
+    // Undo's removals, through the levels held open (output_folder_*.cpp).
+    void RemoveMadeFile(const QStringList &Levels, const QString &FileName);
+    void RemoveMadeFolder(const QStringList &Parent, const QString &Name);
 
     QString FPath;
-    int FRootHandle = -1;
-    QString FCachedFolder;
-    int FCachedHandle = -1;
-    // Folders below the destination already made or opened in this extraction. Opening one
-    // again takes a single call instead of one per level, so an archive of many entries in
-    // deep folders costs time linear in its names. Dropped when it outgrows its budget.
-    QSet<QString> FMade;
-    qsizetype FMadeChars = 0;
+    std::unique_ptr<TOpenLevels> FOpen;
     int FEntry = -1;
     std::deque<TMade> FNewlyMade;
-    static constexpr qsizetype MadeBudgetChars = 4 << 20;
 };

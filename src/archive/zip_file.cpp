@@ -1,5 +1,6 @@
 #include "zip_file.h"
 
+#include "archive_reads.h"
 #include "compression_handlers.h"
 #include "entry_names.h"
 #include "entry_pool.h"
@@ -75,6 +76,7 @@ void TZipFile::Open(const QString &ZipFileName, TZipMode OpenMode)
 void TZipFile::Close()
 {
     FFiles.clear();
+    FNameOffsets.clear();
     FLocalSlots = {};
     FStream.close();
     FMode = zmClosed;
@@ -134,6 +136,7 @@ void TZipFile::LoadCentralDirectory()
     if (!FStream.seek(CentralStart))
         throw ZipReadError();
     FFiles.reserve(Count);
+    FNameOffsets.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {
         char Fixed[46];
         ReadExactly(Fixed, 4);
@@ -156,11 +159,14 @@ void TZipFile::LoadCentralDirectory()
         Item.InternalAttributes = Get16(Fixed + 36);
         Item.ExternalAttributes = Get32(Fixed + 38);
         Item.LocalHeaderOffset = Get32(Fixed + 42);
-        Item.FileName = ReadBytes(Item.FileNameLength);
-        Item.ExtraField = ReadBytes(Item.ExtraFieldLength);
-        Item.FileComment = ReadBytes(Item.FileCommentLength);
-        FFiles.push_back(std::move(Item));
+        FNameOffsets.push_back(FStream.pos());
+        // A record running past the end fails as the next read, or the check below, finds it.
+        if (!FStream.seek(FStream.pos() + Item.FileNameLength + Item.ExtraFieldLength + Item.FileCommentLength))
+            throw ZipReadError();
+        FFiles.push_back(Item);
     }
+    if (FStream.pos() > FStream.size())
+        throw ZipReadError();
     CheckDataRanges(CentralStart, FStream.pos());
 }
 
@@ -181,8 +187,8 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
     for (size_t Index = 0; Index < FFiles.size(); ++Index) {
         const TZipHeader &Item = FFiles[Index];
         char Fixed[30];
-        if (Item.UncompressedSize == 0 || !FStream.seek(Item.LocalHeaderOffset) ||
-            FStream.read(Fixed, sizeof Fixed) != qint64(sizeof Fixed) ||
+        if (Item.UncompressedSize == 0 ||
+            ReadAt(FStream.handle(), Fixed, sizeof Fixed, Item.LocalHeaderOffset) != qint64(sizeof Fixed) ||
             Get32(Fixed) != ZipSignature::LocalHeader)
             continue;
         const qint64 Start =
@@ -208,6 +214,14 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
     }
 }
 
+QByteArray TZipFile::CentralName(int Index) const
+{
+    QByteArray Name(FFiles[Index].FileNameLength, Qt::Uninitialized);
+    if (ReadAt(FStream.handle(), Name.data(), Name.size(), FNameOffsets[Index]) != Name.size())
+        throw ZipReadError();
+    return Name;
+}
+
 void TZipFile::RequireReadable() const
 {
     if (FMode != zmRead && FMode != zmReadWrite)
@@ -217,7 +231,10 @@ void TZipFile::RequireReadable() const
 void TZipFile::Read(int Index, std::unique_ptr<TZipStream> &Stream, TZipHeader &LocalHeader)
 {
     TStreamConstructor Decompress;
-    LocalHeader = ReadLocal(Index, Decompress).Header;
+    const TLocalSlot &Local = ReadLocal(Index, Decompress);
+    LocalHeader = Local.Header;
+    if (!FStream.seek(Local.DataStart()))
+        throw ZipReadError();
     Stream = Decompress(FStream, *this, LocalHeader);
 }
 
@@ -231,22 +248,20 @@ TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompr
         return Slot.Offset == qint64(Item.LocalHeaderOffset);
     });
     TLocalSlot *Slot = Found == FLocalSlots.end() ? nullptr : &*Found;
-    if (Slot) {
-        const qint64 DataStart =
-            Slot->Offset + 30 + Slot->Header.FileNameLength + Slot->Header.ExtraFieldLength;
-        if (!FStream.seek(DataStart))
-            throw ZipReadError();
-    } else {
+    if (!Slot) {
         Slot = &FLocalSlots[FNextSlot];
         FNextSlot = (FNextSlot + 1) % FLocalSlots.size();
         *Slot = TLocalSlot();
-        if (!FStream.seek(Item.LocalHeaderOffset))
-            throw ZipReadError();
+        // Positional reads of just the header: the buffered stream would fetch a block of the
+        // data behind it for every entry.
         char Fixed[30];
-        ReadExactly(Fixed, 4);
+        const qint64 Got = ReadAt(FStream.handle(), Fixed, sizeof Fixed, Item.LocalHeaderOffset);
+        if (Got < 4)
+            throw ZipReadError();
         if (Get32(Fixed) != ZipSignature::LocalHeader)
             throw Failure("EZipException", "Invalid Zip Local Header signature");
-        ReadExactly(Fixed + 4, 26);
+        if (Got < qint64(sizeof Fixed))
+            throw ZipReadError();
         TZipHeader &LocalHeader = Slot->Header;
         LocalHeader.RequiredVersion = Get16(Fixed + 4);
         LocalHeader.Flag = Get16(Fixed + 6);
@@ -257,8 +272,12 @@ TZipFile::TLocalSlot &TZipFile::ReadLocal(int Index, TStreamConstructor &Decompr
         LocalHeader.UncompressedSize = Get32(Fixed + 22);
         LocalHeader.FileNameLength = Get16(Fixed + 26);
         LocalHeader.ExtraFieldLength = Get16(Fixed + 28);
-        LocalHeader.FileName = ReadBytes(LocalHeader.FileNameLength);
-        LocalHeader.ExtraField = ReadBytes(LocalHeader.ExtraFieldLength);
+        const qint64 NameAt = qint64(Item.LocalHeaderOffset) + sizeof Fixed;
+        QByteArray Variable(LocalHeader.FileNameLength + LocalHeader.ExtraFieldLength, Qt::Uninitialized);
+        if (ReadAt(FStream.handle(), Variable.data(), Variable.size(), NameAt) != Variable.size())
+            throw ZipReadError();
+        LocalHeader.FileName = Variable.first(LocalHeader.FileNameLength);
+        LocalHeader.ExtraField = Variable.sliced(LocalHeader.FileNameLength);
         Slot->Offset = Item.LocalHeaderOffset;
     }
 
@@ -289,18 +308,11 @@ bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFi
     return false;
 }
 
-QString TZipFile::HandlePath() const
-{
-    // The open file itself, not whatever its name may point at by now.
-    const QString Own = QStringLiteral("/proc/self/fd/%1").arg(FStream.handle());
-    return QFileInfo::exists(Own) ? Own : FStream.fileName();
-}
-
 void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
 {
     RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
-    TEntryPool Pool(*this, HandlePath(), TEntryPool::WorkersFor(Options.Threads), Options.Control);
+    TEntryPool Pool(*this, ReopenPath(FStream), TEntryPool::WorkersFor(Options.Threads), Options.Control);
     TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
     int Settled = 0;
@@ -327,7 +339,7 @@ void TZipFile::Extract(int Index, const QString &Path, bool CreateSubdirs)
 {
     RequireReadable();
     TOutputFolder Folder(QDir::cleanPath(QDir(Path).absolutePath()));
-    TEntryPool Pool(*this, HandlePath(), 0, nullptr);
+    TEntryPool Pool(*this, ReopenPath(FStream), 0, nullptr);
     try {
         Extract(Index, Folder, Path, CreateSubdirs, Pool);
     } catch (...) {
@@ -356,7 +368,7 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
         }
         Target = *Local.Target;
     } else {
-        Job.Name = DecodeEntryName(Item.FileName, Item.UTF8Support(), FEncoding);
+        Job.Name = DecodeEntryName(CentralName(Index), Item.UTF8Support(), FEncoding);
         Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
     }
     if (Target.IsFolder) {
@@ -369,7 +381,7 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
     Job.Index = Index;
     Job.Item = &Item;
     Job.LocalHeader = Local.Header;
-    Job.DataStart = Local.Offset + 30 + Local.Header.FileNameLength + Local.Header.ExtraFieldLength;
+    Job.DataStart = Local.DataStart();
     Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
     Job.Output = Folder.CreateFile(Target);
     Pool.Submit(std::move(Job));

@@ -17,9 +17,11 @@
 class TEntryPool;
 class TOutputFolder;
 
-// A ZIP archive opened for reading: the whole central directory is loaded by Open and held
-// until Close. Entries are taken in directory order; their data may be written by worker
-// threads, and the failure reported is the first in directory order.
+// A ZIP archive opened for reading. Open reads the central directory and keeps each record's
+// fixed fields until Close; names are read again in their entry's turn, and extra fields and
+// comments are not kept, so the directory costs 128 bytes an entry whatever those hold (at
+// most 65,535 entries: 8 MiB). Entries are taken in directory order; their data may
+// be written by worker threads, and the failure reported is the first in directory order.
 class TZipFile {
 public:
     TZipFile() = default;
@@ -31,6 +33,7 @@ public:
     int Encoding() const { return FEncoding; }
     void SetEncoding(int Encoding) { FEncoding = Encoding; }
     TZipMode Mode() const { return FMode; }
+    // The central records, without their names, extra fields and comments.
     const std::vector<TZipHeader> &Files() const { return FFiles; }
 
     // Only zmRead is supported.
@@ -56,11 +59,14 @@ private:
         std::optional<TEntryTarget> Target;
         QString TargetPath;
         bool TargetSubdirs = false;
+
+        qint64 DataStart() const { return Offset + 30 + Header.FileNameLength + Header.ExtraFieldLength; }
     };
 
     void LoadCentralDirectory();
+    // Entry Index's name as its central record gives it.
+    QByteArray CentralName(int Index) const;
     void CheckDataRanges(qint64 CentralStart, qint64 CentralEnd);
-    // Leaves the archive stream at the entry's first data byte.
     TLocalSlot &ReadLocal(int Index, TStreamConstructor &Decompress);
     // The 18 bytes that follow the end record's signature.
     static constexpr int EndRecordFieldsSize = 18;
@@ -69,12 +75,11 @@ private:
     QByteArray ReadBytes(qint64 Count);
     void RequireReadable() const;
     void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs, TEntryPool &Pool);
-    // A path that opens the archive file anew, with a position of its own.
-    QString HandlePath() const;
 
     TZipMode FMode = zmClosed;
     QFile FStream;
     std::vector<TZipHeader> FFiles;
+    std::vector<qint64> FNameOffsets; // where each central record's name starts
     int FEncoding = 936;
     std::array<TLocalSlot, 4> FLocalSlots;
     size_t FNextSlot = 0;

@@ -1,7 +1,6 @@
 #include "text.h"
 
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 QStringList SplitFields(const QString &text, QChar separator)
 {
@@ -34,22 +33,6 @@ QString FoldAsciiCase(const QString &text)
             c = QChar(c.unicode() + (u'a' - u'A'));
     }
     return folded;
-}
-
-QString DecodeGbk(QByteArrayView bytes)
-{
-    // The decoder holds back a lead byte that ends the input, waiting for its trail byte; an
-    // appended space completes it as an invalid pair, replaced like any other, and is dropped.
-    QStringDecoder decoder("GBK");
-    QString text = decoder.decode(bytes.toByteArray() + ' ');
-    text.chop(1);
-    return text;
-}
-
-QByteArray EncodeGbk(const QString &text)
-{
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
 }
 
 std::optional<QString> DecodeUtf8Strict(QByteArrayView bytes)

@@ -20,8 +20,16 @@ QString TrimControls(const QString &text);
 QString FoldAsciiCase(const QString &text);
 
 // GBK (code page 936); bytes that do not form a character become a substitute character.
+// The conversions are the platform's (code_page_*.cpp).
 QString DecodeGbk(QByteArrayView bytes);
 QByteArray EncodeGbk(const QString &text);
+// Whether the platform has a code page 936 conversion at all.
+bool GbkAvailable();
+
+// The machine's ANSI code page, in which data packages are written; GBK where the platform
+// has no such setting.
+QString DecodeAnsi(QByteArrayView bytes);
+QByteArray EncodeAnsi(const QString &text);
 
 // Strict UTF-8: nullopt for malformed input. A leading byte-order mark is kept as U+FEFF.
 std::optional<QString> DecodeUtf8Strict(QByteArrayView bytes);

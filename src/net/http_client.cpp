@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "cookie_store.h"
+#include "socket_transport.h"
 #include "text.h"
 #include "transfer_log.h"
 
@@ -179,8 +180,13 @@ bool HttpClient::PrepareConnection(const ConnectionTarget &target)
     }
     if (connection_)
         return true;
-    connection_ =
-        std::make_unique<Connection>(target, proxy_, Connection::Timeouts{ConnectTimeout, ReadTimeout});
+    std::unique_ptr<Transport> transport;
+    if (OpenTransport)
+        transport = OpenTransport();
+    else
+        transport = std::make_unique<SocketTransport>(target, proxy_,
+                                                      SocketTransport::Timeouts{ConnectTimeout, ReadTimeout});
+    connection_ = std::make_unique<Connection>(target, proxy_, std::move(transport));
     connection_->OnConsumed = [this](qint64 count) { DoWork(wmRead, count); };
     if (connection_->NeedsTunnel())
         OpenTunnel();

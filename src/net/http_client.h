@@ -14,6 +14,7 @@
 
 class Connection;
 class CookieStore;
+class Transport;
 
 enum TWorkMode : int { wmRead, wmWrite };
 
@@ -42,6 +43,10 @@ public:
     // Every final reply head (interim 1xx replies aside), before its body is read; may
     // raise to end Get.
     std::function<void(HttpClient &sender, const ReplyHead &reply)> OnReplyHead;
+
+    // Opens the transport of every new connection; unset, a socket to the target or its
+    // proxy. Set, replies can be played from memory (memory_transport.h).
+    std::function<std::unique_ptr<Transport>()> OpenTransport;
 
     // Header lines ("Name: value") sent on every hop after the User-Agent line; none by
     // default. A resumed download sends its Range here.

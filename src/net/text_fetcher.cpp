@@ -4,7 +4,6 @@
 #include "text.h"
 
 #include <QBuffer>
-#include <QStringDecoder>
 
 QByteArray FetchBytes(const QString &address)
 {
@@ -19,7 +18,7 @@ QByteArray FetchBytes(const QString &address)
 
 QString FetchText(const QString &address, CodePage codePage)
 {
-    if (codePage == CodePage::Gbk && !QStringDecoder("GBK").isValid())
+    if (codePage == CodePage::Gbk && !GbkAvailable())
         throw Failure(QStringLiteral("EEncodingError"), QStringLiteral("Invalid code page"));
     try {
         const QByteArray body = FetchBytes(address);

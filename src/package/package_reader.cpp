@@ -62,7 +62,7 @@ PackageLoad LoadPackage(const QString &packagePath)
     }
     const std::vector<char> payload = ReadPayload(file);
     const QString text =
-        DecodeGbk(DecodePackageText(QByteArrayView(payload.data(), qsizetype(payload.size()))));
+        DecodeAnsi(DecodePackageText(QByteArrayView(payload.data(), qsizetype(payload.size()))));
     const QStringList fields = SplitFields(text, FieldSeparator);
     if (fields.size() != FieldCount) {
         load.Outcome = PackageOutcome::Damaged;
@@ -75,7 +75,7 @@ PackageLoad LoadPackage(const QString &packagePath)
     settings.VersionListAddress = fields[VersionListAddressField];
     settings.PublicKey = fields[PublicKeyField];
     // Not used, but a package whose check field is not hex text is refused.
-    DecodePackageText(EncodeGbk(fields[CheckField]));
+    DecodePackageText(EncodeAnsi(fields[CheckField]));
     file.close();
 
     const QStringList addresses = SplitFields(settings.AddressTriple, AddressSeparator);

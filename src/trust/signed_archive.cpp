@@ -158,7 +158,8 @@ QString EmbedSignature(const QString &archivePath, const QByteArray &signatureTe
     const std::optional<Layout> layout = UnsignedLayout(input, &reason);
     if (!layout)
         return reason;
-    // Read whole before writing, so that the output may replace the input.
+    // Copied to a new file that replaces the output path at the end, so that the output may
+    // be the input itself.
     if (!input.seek(0))
         return QStringLiteral("cannot read \"%1\": %2").arg(archivePath, input.errorString());
     QSaveFile output(outputPath);
@@ -172,6 +173,8 @@ QString EmbedSignature(const QString &archivePath, const QByteArray &signatureTe
             return QStringLiteral("cannot write \"%1\": %2").arg(outputPath, output.errorString());
         left -= block.size();
     }
+    // Windows renames nothing over a file that is still open.
+    input.close();
     char length[2];
     qToLittleEndian<quint16>(quint16(signatureText.size()), length);
     if (output.write(length, 2) != 2 || output.write(signatureText) != signatureText.size() ||

@@ -5,8 +5,10 @@
 #include "package_reader.h"
 #include "window_fixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScreen>
 #include <functional>
@@ -49,9 +51,14 @@ protected:
     }
 };
 
-const QRegularExpression
-    applicationError("^Exception (\\w+) in module app_tests at [0-9A-F]{8}\\.\\n(.*)\\n$",
-                     QRegularExpression::DotMatchesEverythingOption);
+// The module is this test program's file, as the system names it (with ".exe" on Windows).
+QRegularExpression ApplicationError()
+{
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return QRegularExpression("^Exception (\\w+) in module " + QRegularExpression::escape(module) +
+                                  " at [0-9A-F]{8}\\.\\n(.*)\\n$",
+                              QRegularExpression::DotMatchesEverythingOption);
+}
 
 TEST_F(StartUpTest, FailAndQuitInCreationStillShowsTheWindowAndEndsWithZero)
 {
@@ -83,7 +90,7 @@ TEST_F(StartUpTest, FailureEscapingCreationShowsNoWindowAndEndsWithOne)
     EXPECT_TRUE(boxes[0].errorIcon);
     EXPECT_TRUE(boxes[0].topLevel);
     EXPECT_EQ(visibleWindowsAtBox[0], 0);
-    const auto match = applicationError.match(boxes[0].text);
+    const auto match = ApplicationError().match(boxes[0].text);
     ASSERT_TRUE(match.hasMatch()) << boxes[0].text.toStdString();
     EXPECT_EQ(match.captured(1), "EReadError");
     EXPECT_EQ(match.captured(2), "Stream read error.");
@@ -96,7 +103,7 @@ TEST_F(StartUpTest, FailureEscapingShowEndsWithOneBehindTheVisibleWindow)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Application Error");
     EXPECT_EQ(visibleWindowsAtBox[0], 1);
-    const auto match = applicationError.match(boxes[0].text);
+    const auto match = ApplicationError().match(boxes[0].text);
     ASSERT_TRUE(match.hasMatch()) << boxes[0].text.toStdString();
     EXPECT_EQ(match.captured(1), "EListError");
     EXPECT_EQ(match.captured(2), "List index out of bounds (0).");
@@ -186,7 +193,7 @@ TEST_P(InstallerRunTest, PackageDecidesHowTheRunEnds)
     const MessageBox &box = boxes[0];
     if (QString(c.boxTitle) == "Application Error") {
         EXPECT_EQ(box.title, "Application Error");
-        const auto match = applicationError.match(box.text);
+        const auto match = ApplicationError().match(box.text);
         ASSERT_TRUE(match.hasMatch()) << box.text.toStdString();
         EXPECT_EQ(match.captured(1) + "|" + match.captured(2), c.boxText);
     } else {

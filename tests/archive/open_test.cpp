@@ -6,14 +6,11 @@
 #include "zip_extract.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 
-#include <chrono>
-#include <fcntl.h>
-#include <future>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -59,6 +56,16 @@ QByteArray CentralDirectoryCutShort()
     const qsizetype Signature = Zip.size() - 14;
     const char Offset[4] = {char(Signature), char(Signature >> 8), 0, 0};
     return Zip.replace(Zip.size() - 14 - 6, 4, QByteArray(Offset, 4));
+}
+
+// The record's fixed part is whole, its comment would run past the end of the archive.
+QByteArray CentralCommentPastTheEnd()
+{
+    QByteArray Zip = OneEntry;
+    const qsizetype Central = qFromLittleEndian<quint32>(Zip.constData() + Zip.size() - 22 + 16);
+    Zip[Central + 32] = char(0xFF);
+    Zip[Central + 33] = char(0xFF);
+    return Zip;
 }
 
 QByteArray CountingTwoEntries()
@@ -113,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Invalid Zip Central Header signature",
                  {}},
         OpenCase{"central entry cut short by the end", CentralDirectoryCutShort(), ReadError, {}},
+        OpenCase{"central comment running past the end", CentralCommentPastTheEnd(), ReadError, {}},
         OpenCase{"more entries counted than present",
                  CountingTwoEntries(),
                  "Invalid Zip Central Header signature",
@@ -126,9 +134,11 @@ TEST_F(ExtractionTest, MissingArchiveNamesItsFullPath)
         FAIL() << "no failure";
     } catch (const Failure &Error) {
         EXPECT_EQ(Error.Kind(), "EFOpenError");
-        EXPECT_EQ(
-            Error.Message(),
-            QString("Cannot open file \"%1/missing.zip\". No such file or directory").arg(Scratch.path()));
+        // The system's text, in the system's language: whatever opening the missing file says.
+        QFile Probe(Scratch.path() + "/missing.zip");
+        EXPECT_FALSE(Probe.open(QIODevice::ReadOnly));
+        EXPECT_EQ(Error.Message(),
+                  QString("Cannot open file \"%1/missing.zip\". %2").arg(Scratch.path(), Probe.errorString()));
     }
     EXPECT_FALSE(QFileInfo::exists(Destination()));
 }
@@ -137,65 +147,6 @@ TEST_F(ExtractionTest, UnsupportedCodePageFailsBeforeOpening)
 {
     WriteArchive(OneEntry);
     EXPECT_EQ(Extract(1252), "Code page 1252 is not supported");
-    EXPECT_FALSE(QFileInfo::exists(Destination()));
-}
-
-// A FIFO's open waits for a writer: this one comes and goes at once, so an open that still
-// waits returns (to find an empty file) and the test fails instead of stalling the run.
-void ReleaseWaitingReader(const QString &Fifo)
-{
-    const int Writer = open(QFile::encodeName(Fifo).constData(), O_WRONLY | O_NONBLOCK);
-    if (Writer >= 0)
-        close(Writer);
-}
-
-constexpr std::chrono::seconds WaitLimit(20);
-
-class NotARegularFile : public ExtractionTest {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(mkfifo(QFile::encodeName(Fifo()).constData(), 0600), 0);
-        ASSERT_TRUE(QDir().mkdir(Folder()));
-    }
-    QString Fifo() const { return Scratch.filePath("fifo.zip"); }
-    QString Folder() const { return Scratch.filePath("folder.zip"); }
-};
-
-TEST_F(NotARegularFile, IsRefusedWithoutWaiting)
-{
-    for (const QString &Path : {Fifo(), Folder(), QString("/dev/null")}) {
-        SCOPED_TRACE(Path.toStdString());
-        auto Outcome = std::async(std::launch::async, [&]() -> QString {
-            try {
-                ExtractZipFile(Path, Destination(), 936);
-                return "no failure";
-            } catch (const Failure &Error) {
-                return Error.Message();
-            }
-        });
-        if (Outcome.wait_for(WaitLimit) == std::future_status::timeout) {
-            ReleaseWaitingReader(Fifo());
-            ADD_FAILURE() << "still waiting after " << WaitLimit.count() << " s";
-        }
-        EXPECT_EQ(Outcome.get(), QString("Cannot open file \"%1\". Not a regular file").arg(Path));
-        EXPECT_FALSE(QFileInfo::exists(Destination()));
-    }
-}
-
-TEST_F(NotARegularFile, ZipextractSaysSoAndEnds)
-{
-    QProcess Tool;
-    Tool.start(ZIPEXTRACT_PATH, {Fifo(), Destination()});
-    ASSERT_TRUE(Tool.waitForStarted());
-    if (!Tool.waitForFinished(int(std::chrono::milliseconds(WaitLimit).count()))) {
-        ReleaseWaitingReader(Fifo());
-        Tool.waitForFinished();
-        ADD_FAILURE() << "still waiting after " << WaitLimit.count() << " s";
-    }
-    EXPECT_EQ(Tool.exitCode(), 1);
-    EXPECT_EQ(QString::fromLocal8Bit(Tool.readAllStandardError()),
-              QString("Cannot open file \"%1\". Not a regular file\n").arg(Fifo()));
     EXPECT_FALSE(QFileInfo::exists(Destination()));
 }
 

@@ -25,6 +25,13 @@ struct CraftedEntry {
     static CraftedEntry Folder(const QByteArray &Name);
 };
 
+// The entry pointing at the local header of entry Index instead of one of its own.
+inline CraftedEntry Sharing(CraftedEntry Entry, int Index)
+{
+    Entry.SameLocalAs = Index;
+    return Entry;
+}
+
 quint32 Crc32(const QByteArray &Bytes);
 QByteArray RawDeflate(const QByteArray &Content);
 // An Info-ZIP Unicode Path extra field for the given local name bytes.

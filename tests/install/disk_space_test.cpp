@@ -1,12 +1,10 @@
 #include "disk_space.h"
+#include "small_file_system.h"
 
 #include <QFile>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 namespace {
 
@@ -60,10 +58,8 @@ TEST(DiskSpace, FreeBytesOfAFolderYetToBeMade)
 TEST(DiskSpace, SmallFileSystem)
 {
     QTemporaryDir dir;
-    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=4m") != 0)
-        GTEST_SKIP() << "mounting a small file system needs root";
+    if (!MountSmallFileSystem(dir.path(), 4))
+        GTEST_SKIP() << "mounting a small file system needs root on Linux";
     EXPECT_EQ(FreeBytesAt(dir.filePath("download")), 4 * MiB);
     QFile file(dir.filePath("filler"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -74,7 +70,7 @@ TEST(DiskSpace, SmallFileSystem)
     EXPECT_FALSE(HasRoomFor(MiB, free));
     EXPECT_EQ(DiskSpaceNotice(MiB, free),
               QString::fromUtf16(u"磁盘空间不足：需要 17 MB，可用 3 MB，请清理磁盘后重试"));
-    umount(QFile::encodeName(dir.path()).constData());
+    UnmountSmallFileSystem(dir.path());
 }
 
 } // namespace

@@ -21,7 +21,7 @@ protected:
     void ServeStalledDownload()
     {
         QByteArray big(4 << 20, 'x');
-        archive = StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", big}});
+        archive = StoredZip({{SetupName, MarkerScript(), 0755}, {"big.bin", big}});
         ServeVersion("/soft/setup.zip", {});
         ScriptServer::Reply stalled = ScriptServer::Ok(archive);
         stalled.holdAfter = 512 << 10;
@@ -65,7 +65,7 @@ TEST_F(CancelTest, ClosingTheWindowDuringTheDownloadCancelsTheInstall)
 
 TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing)
 {
-    ServeVersion("/soft/setup.zip", StoredZip({{"setup.sh", MarkerScript(), 0755}}));
+    ServeVersion("/soft/setup.zip", StoredZip({{SetupName, MarkerScript(), 0755}}));
     Open();
     form->ComboBox1->setCurrentIndex(0);
     // A small archive: the bar first moves with the last block, when the body is complete.
@@ -74,7 +74,7 @@ TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip.tmp")));
-    EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/setup.sh")));
+    EXPECT_FALSE(QFileInfo::exists(Download() + "setup/" + QString::fromLatin1(SetupName)));
     QThread::msleep(1500);
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/ran.txt")));
 }
@@ -82,7 +82,7 @@ TEST_F(CancelTest, ClosingTheWindowAtTheLastProgressEventUnpacksAndStartsNothing
 TEST_F(CancelTest, TheButtonCannotStartASecondRunWhileOneIsUnderWay)
 {
     QByteArray big(2 << 20, 'y');
-    ServeVersion("/soft/setup.zip", StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", big}}));
+    ServeVersion("/soft/setup.zip", StoredZip({{SetupName, MarkerScript(), 0755}, {"big.bin", big}}));
     Open();
     form->ComboBox1->setCurrentIndex(0);
     form->Button1->setFocus();

@@ -27,7 +27,7 @@ const QString Initial = QStringLiteral("正在获取软件安装程序，请耐�
 
 QByteArray SetupArchive()
 {
-    return StoredZip({{"setup.sh", MarkerScript(), 0755}, {"data/readme.txt", "new readme"}});
+    return StoredZip({{SetupName, MarkerScript(), 0755}, {"data/readme.txt", "new readme"}});
 }
 
 QByteArray ReadFile(const QString &path)
@@ -123,7 +123,7 @@ TEST_F(InstallTest, InstallsTheChosenVersionAndStartsItsSetupProgram)
     // Closing the window removes the archive and keeps what was unpacked.
     form->close();
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));
-    EXPECT_TRUE(QFileInfo::exists(Download() + QStringLiteral("setup/setup.sh")));
+    EXPECT_TRUE(QFileInfo::exists(Download() + "setup/" + QString::fromLatin1(SetupName)));
     EXPECT_TRUE(QuitRequested());
 }
 
@@ -271,8 +271,8 @@ TEST_F(InstallTest, LeftoversOfAnEarlierRunAreReplacedOrReused)
 
 TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive)
 {
-    launcherName = QStringLiteral("bin\\setup.sh");
-    ServeVersion("/soft/setup.zip", StoredZip({{"bin/setup.sh", MarkerScript(), 0755}}));
+    launcherName = "bin\\" + QString::fromLatin1(SetupName);
+    ServeVersion("/soft/setup.zip", StoredZip({{"bin/" + SetupName, MarkerScript(), 0755}}));
     Install();
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/bin/ran.txt")));
@@ -280,6 +280,10 @@ TEST_F(InstallTest, ASetupProgramNamedWithABackslashLiesInAFolderOfTheArchive)
 
 TEST_F(InstallTest, ASetupProgramThatIsNoExecutableGoesToTheDesktop)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Windows opens such a file through the shell (ShellExecute), not Qt's URL "
+                    "handlers; the batch-file setup programs of the other cases take that way";
+#endif
     launcherName = QStringLiteral("安装说明.txt");
     UrlRecorder desktop(QStringLiteral("file"));
     ServeVersion("/soft/setup.zip",

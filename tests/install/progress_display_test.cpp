@@ -106,7 +106,7 @@ private:
 TEST_F(WindowTest, ADownloadOfUnknownLengthCompletes)
 {
     const QByteArray archive =
-        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
+        StoredZip({{SetupName, MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
     ServeVersion("/soft/setup.zip", {});
     server.On("/soft/setup.zip", ScriptServer::UntilClose(archive));
     Open();
@@ -123,7 +123,7 @@ TEST_F(WindowTest, ADownloadOfUnknownLengthCompletes)
 TEST_F(WindowTest, ADownloadOfKnownLengthEndsAtItsFullBar)
 {
     const QByteArray archive =
-        StoredZip({{"setup.sh", MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
+        StoredZip({{SetupName, MarkerScript(), 0755}, {"big.bin", Noise(1536 * 1024)}});
     ServeVersion("/soft/setup.zip", archive);
     Open();
     form->ComboBox1->setCurrentIndex(0);

@@ -1,36 +1,19 @@
 #include "script_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <stdexcept>
 
+using TestSocket::SendAll;
+
 namespace {
 
-bool SendAll(int socket, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(socket, data, size_t(size), MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= sent;
-    }
-    return true;
-}
-
 // Waits until the peer closes (or the time is up); true when it closed.
-bool AwaitClose(int socket, int milliseconds)
+bool AwaitClose(TestSocket::Handle socket, int milliseconds)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     char scratch[4096];
     while (std::chrono::steady_clock::now() < end) {
-        pollfd p{socket, POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0 && ::recv(socket, scratch, sizeof scratch, 0) <= 0)
+        if (TestSocket::WaitReadable(socket, 100) && TestSocket::Receive(socket, scratch, sizeof scratch) <= 0)
             return true;
     }
     return false;
@@ -40,16 +23,9 @@ bool AwaitClose(int socket, int milliseconds)
 
 ScriptServer::ScriptServer()
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    listener_ = TestSocket::Listen(port_);
+    if (listener_ == TestSocket::None)
         throw std::runtime_error("test server cannot listen");
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -57,7 +33,7 @@ ScriptServer::~ScriptServer()
 {
     stopping_ = true;
     thread_.join();
-    ::close(listener_);
+    TestSocket::Close(listener_);
 }
 
 QString ScriptServer::Base() const
@@ -110,26 +86,24 @@ ScriptServer::Reply ScriptServer::Silent()
 void ScriptServer::Serve()
 {
     while (!stopping_) {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
+        if (!TestSocket::WaitReadable(listener_, 50))
             continue;
-        const int connection = ::accept(listener_, nullptr, nullptr);
-        if (connection < 0)
+        const TestSocket::Handle connection = TestSocket::Accept(listener_);
+        if (connection == TestSocket::None)
             continue;
         Answer(connection);
-        ::close(connection);
+        TestSocket::Close(connection);
     }
 }
 
-void ScriptServer::Answer(int connection)
+void ScriptServer::Answer(TestSocket::Handle connection)
 {
     QByteArray request;
     char buffer[4096];
     while (!request.contains("\r\n\r\n")) {
-        pollfd p{connection, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0)
+        if (!TestSocket::WaitReadable(connection, 5000))
             return;
-        const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+        const qint64 got = TestSocket::Receive(connection, buffer, sizeof buffer);
         if (got <= 0)
             return;
         request.append(buffer, got);
@@ -155,5 +129,5 @@ void ScriptServer::Answer(int connection)
     }
     if (hold && AwaitClose(connection, 20000))
         clientLeftEarly_ = true;
-    ::shutdown(connection, SHUT_WR);
+    TestSocket::ShutdownSending(connection);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "test_socket.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -49,9 +51,9 @@ public:
 
 private:
     void Serve();
-    void Answer(int connection);
+    void Answer(TestSocket::Handle connection);
 
-    int listener_ = -1;
+    TestSocket::Handle listener_ = TestSocket::None;
     quint16 port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> clientLeftEarly_{false};

@@ -3,14 +3,12 @@
 #include "fixtures.h"
 #include "quit_signal.h"
 #include "shell.h"
+#include "small_file_system.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 const QByteArray WindowTest::ListTarget = "/versions?pid=demo&act=list&fee=1";
 const QByteArray WindowTest::LookupTarget = "/versions?pid=demo&act=down&vid=1&fee=1";
@@ -27,7 +25,7 @@ void WindowTest::TearDown()
 {
     form.reset();
     if (mounted_)
-        umount(QFile::encodeName(folder_.path()).constData());
+        UnmountSmallFileSystem(folder_.path());
     SetMessagePresenter({});
     SetProgramFolder({});
     ResetQuit();
@@ -59,11 +57,7 @@ void WindowTest::ServeVersion(const QByteArray &archiveTarget, const QByteArray 
 
 bool WindowTest::SmallProgramFolder(int mebibytes)
 {
-    const QByteArray options = "size=" + QByteArray::number(mebibytes) + "m";
-    mounted_ =
-        geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        mount("tmpfs", QFile::encodeName(folder_.path()).constData(), "tmpfs", 0, options.constData()) == 0;
+    mounted_ = MountSmallFileSystem(folder_.path(), mebibytes);
     return mounted_;
 }
 
@@ -80,7 +74,18 @@ bool WindowTest::AwaitFile(const QString &path, int milliseconds)
     return true;
 }
 
+#ifdef Q_OS_WIN
+const QByteArray SetupName = "setup.cmd";
+
+QByteArray MarkerScript()
+{
+    return "@echo ran> \"%~dp0ran.txt\"\r\n";
+}
+#else
+const QByteArray SetupName = "setup.sh";
+
 QByteArray MarkerScript()
 {
     return "#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n";
 }
+#endif

@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// The setup program of the test archives, one this system starts through its association (a
+// shell script here, a batch file on Windows): records that it ran in ran.txt beside itself.
+extern const QByteArray SetupName;
+QByteArray MarkerScript();
+
 // The real window in a program folder of its own, against a scripted server. Notices are
 // recorded instead of shown.
 class WindowTest : public testing::Test {
@@ -39,7 +44,7 @@ protected:
     QStringList notices;
     std::unique_ptr<TForm2> form;
     QString packageId = QStringLiteral("demo");
-    QString launcherName = QStringLiteral("setup.sh");
+    QString launcherName = QString::fromLatin1(SetupName);
     QString publicKey;
 
     static const QByteArray ListTarget;   // the version-list query for package "demo"
@@ -50,5 +55,3 @@ private:
     bool mounted_ = false;
 };
 
-// The setup program of the test archives: records that it ran in ran.txt beside itself.
-QByteArray MarkerScript();

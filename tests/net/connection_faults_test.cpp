@@ -4,6 +4,7 @@
 #include "fetch_helper.h"
 #include "qt_print.h"
 #include "scripted_server.h"
+#include "test_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,9 @@ TEST(StaleConnection, ARedirectHopThatFindsTheConnectionGoneIsSentAgain)
     };
     for (const StaleCase &c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine reports a reset as "network down" (10050), not as the end Windows reports.
+        if (c.reset && TestSocket::UnderWine())
+            continue;
         for (int run = 0; run < 50; ++run) {
             Script first = {Step::ExpectRequest(), Step::Reply(Redirect)};
             if (c.pauseMs > 0)
@@ -101,6 +105,10 @@ TEST(ConnectionEnd, ACloseAndAResetReadTheSameInEveryRun)
              {Step::ExpectRequest(), Step::Reply(ok + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"),
               EndConnection(reset)}},
         };
+        // Wine reports a reset as "network down" (10050) where Windows reports a reset (10054),
+        // which Qt takes for the end of the stream; only the close is compared there.
+        if (reset && TestSocket::UnderWine())
+            continue;
         for (const EndCase &c : cases) {
             SCOPED_TRACE(std::string(c.name) + (reset ? ", reset" : ", close"));
             for (int run = 0; run < 20; ++run) {

@@ -1,6 +1,5 @@
 // Against servers nobody here wrote: Python's http.server, plain and over TLS, and Debian's
 // tinyproxy in front of it.
-#include "connection.h"
 #include "fetch_helper.h"
 #include "process_rules.h"
 #include "proxy_rules.h"

@@ -1,34 +1,21 @@
 #include "scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 
 namespace {
 
-void SendAll(int fd, const char *data, size_t size)
+void SendAll(TestSocket::Handle socket, const char *data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return;
-        data += sent;
-        size -= static_cast<size_t>(sent);
-    }
+    TestSocket::SendAll(socket, data, qint64(size));
 }
 
 // Reads up to the empty line that ends a request head; empty when the client went away.
-QByteArray ReadHead(int fd)
+QByteArray ReadHead(TestSocket::Handle socket)
 {
     QByteArray head;
     char byte;
     while (!head.endsWith("\r\n\r\n")) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0 || ::recv(fd, &byte, 1, 0) != 1)
+        if (!TestSocket::WaitReadable(socket, 10000) || TestSocket::Receive(socket, &byte, 1) != 1)
             return {};
         head += byte;
     }
@@ -36,12 +23,11 @@ QByteArray ReadHead(int fd)
 }
 
 // Waits (bounded) for the client to close, so the server never cuts a reply short itself.
-void AwaitClientClose(int fd)
+void AwaitClientClose(TestSocket::Handle socket)
 {
     char buffer[4096];
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0 || ::recv(fd, buffer, sizeof buffer, 0) <= 0)
+        if (!TestSocket::WaitReadable(socket, 10000) || TestSocket::Receive(socket, buffer, sizeof buffer) <= 0)
             return;
     }
 }
@@ -50,26 +36,18 @@ void AwaitClientClose(int fd)
 
 ScriptedServer::ScriptedServer(std::vector<Script> connections)
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(listener_, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = TestSocket::Listen(port_);
     acceptor_ = std::thread(
         [this, connections = std::move(connections)]() mutable { AcceptLoop(std::move(connections)); });
 }
 
 ScriptedServer::~ScriptedServer()
 {
-    ::shutdown(listener_, SHUT_RDWR);
+    stopping_ = true;
     acceptor_.join();
     for (std::thread &player : players_)
         player.join();
-    ::close(listener_);
+    TestSocket::Close(listener_);
 }
 
 QString ScriptedServer::Url(const QString &path) const
@@ -92,9 +70,14 @@ int ScriptedServer::Accepted() const
 void ScriptedServer::AcceptLoop(std::vector<Script> connections)
 {
     for (Script &script : connections) {
-        const int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0)
-            return;
+        // Polled, so that the destructor can end the wait on every system.
+        TestSocket::Handle fd = TestSocket::None;
+        while (fd == TestSocket::None) {
+            if (stopping_ || listener_ == TestSocket::None)
+                return;
+            if (TestSocket::WaitReadable(listener_, 50))
+                fd = TestSocket::Accept(listener_);
+        }
         {
             const std::lock_guard guard(lock_);
             ++accepted_;
@@ -103,7 +86,7 @@ void ScriptedServer::AcceptLoop(std::vector<Script> connections)
     }
 }
 
-void ScriptedServer::Play(int fd, const Script &script)
+void ScriptedServer::Play(TestSocket::Handle fd, const Script &script)
 {
     for (const Step &step : script) {
         switch (step.kind) {
@@ -126,18 +109,15 @@ void ScriptedServer::Play(int fd, const Script &script)
             std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
             break;
         case Step::Close:
-            ::shutdown(fd, SHUT_WR);
+            TestSocket::ShutdownSending(fd);
             AwaitClientClose(fd);
-            ::close(fd);
+            TestSocket::Close(fd);
             return;
-        case Step::Reset: {
-            const linger abortive{1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-            ::close(fd);
+        case Step::Reset:
+            TestSocket::Reset(fd);
             return;
-        }
         }
     }
     AwaitClientClose(fd);
-    ::close(fd);
+    TestSocket::Close(fd);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "test_socket.h"
+
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -40,9 +43,10 @@ public:
 
 private:
     void AcceptLoop(std::vector<Script> connections);
-    void Play(int fd, const Script &script);
+    void Play(TestSocket::Handle fd, const Script &script);
 
-    int listener_ = -1;
+    TestSocket::Handle listener_ = TestSocket::None;
+    std::atomic<bool> stopping_ = false;
     quint16 port_ = 0;
     mutable std::mutex lock_;
     std::vector<QByteArray> requests_;

@@ -1,9 +1,9 @@
 #include "package_fixture.h"
 
 #include "package_format.h"
+#include "text.h"
 
 #include <QFile>
-#include <QStringEncoder>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -30,8 +30,7 @@ QByteArray Trailer(qint32 n)
 
 QByteArray PackageFile(const QString &decodedText)
 {
-    QStringEncoder gbk("GBK");
-    const QByteArray payload = EncodePayload(gbk.encode(decodedText));
+    const QByteArray payload = EncodePayload(EncodeGbk(decodedText));
     return payload + Trailer(qint32(payload.size()));
 }
 

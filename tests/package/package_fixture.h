@@ -1,11 +1,16 @@
 #pragma once
 
+#include "package_reader.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 #include <map>
 
 // Builds pack.db files for tests. The encoding is written here from the file layout, not
-// taken from the code under test, so a shared mistake cannot hide.
+// taken from the code under test, so a shared mistake cannot hide; only the GBK conversion is
+// the platform's (EncodeGbk, itself checked against fixed bytes in the common tests).
 
 // Hex pairs of plain XOR PackageKey.
 QByteArray EncodePayload(const QByteArray &plain, bool lowerCase = false);
@@ -20,3 +25,11 @@ QString WellFormedText(
     const QString &addressTriple = "http://a.test/banner.png,http://a.test/ad,http://a.test/notice");
 // Writes bytes to path, failing the calling test on error.
 void WriteFile(const QString &path, const QByteArray &bytes);
+
+// A scratch program folder and the package path in it.
+class PackageFolder : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString folder() const { return dir.path() + "/"; }
+    QString path() const { return PackagePath(folder()); }
+};

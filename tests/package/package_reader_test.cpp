@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -71,12 +69,6 @@ QByteArray LowerCaseHex(const QString &text)
     return payload + Trailer(qint32(payload.size()));
 }
 
-class PackageFolder : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QString folder() const { return dir.path() + "/"; }
-    QString path() const { return PackagePath(folder()); }
-};
 
 class PackageOutcomeTest : public PackageFolder, public ::testing::WithParamInterface<OutcomeCase> {};
 
@@ -208,31 +200,5 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"CheckFieldBeforeAddresses", PackageFile(FieldsText({{13, "x1"}, {21, "a"}})),
                     "EConvertError", "'$x1' is not a valid integer value"}),
     [](const auto &info) { return std::string(info.param.name); });
-
-// Root reads any file, so the unreadable file is opened by a child that gave up root.
-TEST_F(PackageFolder, UnreadableFileFailsToOpen)
-{
-    WriteFile(path(), PackageFile(WellFormedText()));
-    ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner));
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                      QFile::ReadOther | QFile::ExeOther));
-    const QString expected = QStringLiteral("Cannot open file \"%1\". Permission denied").arg(path());
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(3);
-        try {
-            LoadPackage(path());
-        } catch (const Failure &failure) {
-            _exit(failure.Kind() == "EFOpenError" && failure.Message() == expected ? 0 : 1);
-        }
-        _exit(2);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other failure, 2: no failure, 3: could not drop root";
-}
 
 } // namespace

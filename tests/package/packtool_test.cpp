@@ -24,7 +24,8 @@ ToolRun Packtool(const QStringList &arguments)
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return run;
     run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    // Lines end as the system ends them in text output; compared with "\n" here.
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).replace("\r\n", "\n");
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }

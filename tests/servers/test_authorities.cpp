@@ -1,6 +1,6 @@
 #include "test_authorities.h"
 
-#include "connection.h"
+#include "socket_transport.h"
 
 #include <QFile>
 #include <QProcess>

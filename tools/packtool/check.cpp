@@ -11,6 +11,7 @@
 #include "path_rules.h"
 #include "progress_math.h"
 #include "service_replies.h"
+#include "setup_launcher.h"
 #include "text.h"
 #include "text_fetcher.h"
 #include "zip_extract.h"
@@ -198,9 +199,10 @@ void CheckDownload(Report &report, const QString &topic, const QString &address,
     report.Ok(topic,
               QStringLiteral("%1 downloaded and unpacked; \"%2\" %3")
                   .arg(ReadableSize(size), launcherName,
-                       setup.isExecutable() ? QStringLiteral("is executable and is started directly")
-                                            : QStringLiteral("is not executable and is opened with the "
-                                                             "desktop's default application")));
+                       StartsDirectly(setup.filePath())
+                           ? QStringLiteral("is executable and is started directly")
+                           : QStringLiteral("is not executable and is opened with the "
+                                            "desktop's default application")));
 }
 
 void CheckVersion(Report &report, const PackageSettings &settings, const VersionEntry &entry, bool download)

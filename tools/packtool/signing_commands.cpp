@@ -1,6 +1,7 @@
 // packtool keygen, sign and verify: the publisher's minisign key pair and signed archives.
 
 #include "commands.h"
+#include "hidden_input.h"
 #include "minisign.h"
 #include "signed_archive.h"
 
@@ -11,8 +12,6 @@
 #include <QSaveFile>
 
 #include <cstdio>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -55,22 +54,14 @@ QString WriteAtomically(const QString &path, const QByteArray &bytes, QFileDevic
 // One line from standard input, as minisign reads it; on a terminal it is asked for and not echoed.
 QByteArray ReadPassword()
 {
-    const bool terminal = isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
+    HiddenInput hidden;
+    if (hidden.OnTerminal())
         Print(stderr, QStringLiteral("Password: "));
-        tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
     QByteArray line;
     for (int c; (c = std::getchar()) != EOF && c != '\n';)
         line.append(char(c));
-    if (terminal) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (hidden.OnTerminal())
         Print(stderr, QStringLiteral("\n"));
-    }
     if (line.endsWith('\r'))
         line.chop(1);
     return line;

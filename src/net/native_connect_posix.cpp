@@ -111,7 +111,9 @@ qintptr ConnectSocket(const QHostAddress &address, quint16 port, QDeadlineTimer 
             socklen_t size = sizeof error;
             if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
                 FailWith(errno);
-            if (error != 0)
+            // A reset here means the peer took the connection and dropped it at once: the
+            // reads that follow report it, as they report a reset at any later moment.
+            if (error != 0 && error != ECONNRESET)
                 FailWith(error);
             return socket.Release();
         }

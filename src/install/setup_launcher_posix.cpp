@@ -5,9 +5,14 @@
 #include <QProcess>
 #include <QUrl>
 
+bool StartsDirectly(const QString &path)
+{
+    return QFileInfo(path).isExecutable();
+}
+
 void OpenSetupProgram(const QString &path)
 {
-    if (QFileInfo(path).isExecutable())
+    if (StartsDirectly(path))
         QProcess::startDetached(path, {});
     else
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -1,0 +1,96 @@
+#include "test_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace TestSocket {
+
+namespace {
+
+void StartWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    Q_UNUSED(started);
+}
+
+} // namespace
+
+Handle Listen(quint16 &port)
+{
+    StartWinsock();
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (listener == INVALID_SOCKET || ::bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(listener, 16) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (listener != INVALID_SOCKET)
+            ::closesocket(listener);
+        return None;
+    }
+    port = ntohs(address.sin_port);
+    return Handle(listener);
+}
+
+Handle Accept(Handle listener)
+{
+    const SOCKET connection = ::accept(SOCKET(listener), nullptr, nullptr);
+    return connection == INVALID_SOCKET ? None : Handle(connection);
+}
+
+bool WaitReadable(Handle socket, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(SOCKET(socket), &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &wait) > 0;
+}
+
+qint64 Receive(Handle socket, char *buffer, qint64 size)
+{
+    return ::recv(SOCKET(socket), buffer, int(qMin<qint64>(size, 1 << 30)), 0);
+}
+
+bool SendAll(Handle socket, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const int sent = ::send(SOCKET(socket), data, int(qMin<qint64>(size, 1 << 30)), 0);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= sent;
+    }
+    return true;
+}
+
+void ShutdownSending(Handle socket)
+{
+    ::shutdown(SOCKET(socket), SD_SEND);
+}
+
+void Reset(Handle socket)
+{
+    const linger abortive{1, 0};
+    ::setsockopt(SOCKET(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive), sizeof abortive);
+    ::closesocket(SOCKET(socket));
+}
+
+void Close(Handle socket)
+{
+    if (socket != None)
+        ::closesocket(SOCKET(socket));
+}
+
+} // namespace TestSocket
+
+bool TestSocket::UnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}

@@ -85,9 +85,11 @@ TEST_F(MinisignInterop, PacktoolSignsWithAMinisignKeyAndMinisignChecksTheArchive
         Packtool({"sign", "--key", File("publisher.key"), File("setup.zip"), "-o", File("signed.zip")});
     ASSERT_EQ(sign.status, 0) << sign.err.toStdString();
     ExpectVerifies("signed.zip", "publisher.pub", "timestamp:");
-    // The key id packtool prints is the one minisign writes into the public key's comment.
-    const QString keyId = QString::fromLatin1(Read("publisher.pub")).section('\n', 0, 0).section(' ', -1);
-    EXPECT_EQ(keyId.size(), 16);
+    // The key id packtool prints is the one minisign writes into the public key's comment,
+    // where minisign leaves out leading zeros (one key in 16 has one).
+    const QString written = QString::fromLatin1(Read("publisher.pub")).section('\n', 0, 0).section(' ', -1);
+    EXPECT_LE(written.size(), 16);
+    const QString keyId = written.rightJustified(16, u'0');
     EXPECT_TRUE(sign.out.contains("signed by key " + keyId)) << sign.out.toStdString();
     EXPECT_EQ(Read("setup.zip").chopped(2), Read("signed.zip").left(Read("setup.zip").size() - 2));
 

@@ -1,13 +1,13 @@
 #include "native_connect.h"
 
 #include "network_wait.h"
+#include "socket_address.h"
 #include "socket_errors.h"
 #include "transfer_error.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -52,22 +52,8 @@ private:
 qintptr ConnectSocket(const QHostAddress &address, quint16 port, QDeadlineTimer deadline)
 {
     StartWinsock();
-    sockaddr_storage storage{};
-    int length = 0;
-    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto &v6 = reinterpret_cast<sockaddr_in6 &>(storage);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&v6.sin6_addr, &bytes, sizeof v6.sin6_addr);
-        length = sizeof v6;
-    } else {
-        auto &v4 = reinterpret_cast<sockaddr_in &>(storage);
-        v4.sin_family = AF_INET;
-        v4.sin_port = htons(port);
-        v4.sin_addr.s_addr = htonl(address.toIPv4Address());
-        length = sizeof v4;
-    }
+    sockaddr_storage storage;
+    const int length = ToSocketAddress(address, port, storage);
 
     Descriptor socket(::WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                    WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));

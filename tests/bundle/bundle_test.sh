@@ -132,21 +132,7 @@ exec unshare -m -- sh -c '
 EOF
 chmod 755 "$work/run-in-tree.sh"
 
-fail() {
-    echo "FAIL ($case): $*"
-    import -window root "$shots/$case-failed.png" || true
-    exit 1
-}
-
-wait_window() {
-    local id
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
-        sleep 0.2
-    done
-    return 1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../screen_checks.sh"
 
 case=missing-package
 rm -rf "$app/download" "$app/pack.db"

@@ -78,9 +78,8 @@ void TEntryWriter::Write(TEntryJob &Job)
     CheckStop();
     const TZipHeader &Item = *Job.Item;
     quint32 Crc = 0;
-    if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc)) {
-        Crc = WriteStreamed(Job);
-    }
+    if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc))
+        Crc = Job.Deflated ? WriteInflated(Job) : WriteStreamed(Job);
     if (Crc != Item.CRC32)
         throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Job.Name));
     ApplyTimeAndAttributes(Item, Job.LocalHeader, *Job.Output);
@@ -114,36 +113,59 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
     return true;
 }
 
-// Copies exactly the entry's size in blocks of up to 1 MiB and returns their CRC-32.
+quint32 TEntryWriter::WriteInflated(const TEntryJob &Job)
+{
+    const qintptr Handle = Archive().handle();
+    qint64 Position = Job.DataStart;
+    // Like the stream handler, the decoder reads on to the archive's end if the stream does.
+    FInflater.Reset([Handle, &Position](char *Buffer, qint64 Count) {
+        const qint64 Got = ReadAt(Handle, Buffer, Count, Position);
+        Position += qMax<qint64>(Got, 0);
+        return Got;
+    });
+    return WriteBlocks(
+        Job, [this](qint64 Count) { return FInflater.Next(Count); }, [this] { return FInflater.GoesOn(); });
+}
+
 quint32 TEntryWriter::WriteStreamed(const TEntryJob &Job)
 {
-    const TZipHeader &Item = *Job.Item;
     QFile &Source = Archive();
     if (!Source.seek(Job.DataStart))
         throw Failure("EReadError", "Stream read error");
     const std::unique_ptr<TZipStream> Reader = Job.Decompress(Source, FZip, Job.LocalHeader);
-    const qint64 BufferSize = qMin<qint64>(CopyBufferSize, Item.UncompressedSize);
-    FOutput.resize(size_t(BufferSize));
-    char *Buffer = FOutput.data();
+    FOutput.resize(size_t(qMin<qint64>(CopyBufferSize, Job.Item->UncompressedSize)));
+    return WriteBlocks(
+        Job,
+        [&](qint64 Count) {
+            qint64 Got = 0;
+            for (qint64 Read = 0; Got < Count && (Read = Reader->Read(FOutput.data() + Got, Count - Got)) > 0;)
+                Got += Read;
+            return std::span<const char>(FOutput.data(), size_t(Got));
+        },
+        [&] { return Reader->GoesOn(); });
+}
+
+quint32 TEntryWriter::WriteBlocks(const TEntryJob &Job,
+                                  const std::function<std::span<const char>(qint64)> &NextBlock,
+                                  const std::function<bool()> &GoesOn)
+{
+    const TZipHeader &Item = *Job.Item;
     quint32 Crc = 0;
     for (quint32 Remaining = Item.UncompressedSize; Remaining > 0;) {
         CheckStop();
-        const qint64 Block = qMin<qint64>(BufferSize, Remaining);
-        for (qint64 Got = 0; Got < Block;) {
-            const qint64 Count = Reader->Read(Buffer + Got, Block - Got);
-            if (Count <= 0)
-                throw Failure("EReadError", "Stream read error");
-            Got += Count;
-        }
-        if (!Job.Output->Write(Buffer, Block))
+        const qint64 Block = qMin<qint64>(CopyBufferSize, Remaining);
+        const std::span<const char> Data = NextBlock(Block);
+        if (qint64(Data.size()) < Block)
+            throw Failure("EReadError", "Stream read error");
+        if (!Job.Output->Write(Data.data(), Block))
             throw Failure("EWriteError", "Stream write error");
         Written(Block);
-        Crc = libdeflate_crc32(Crc, Buffer, size_t(Block));
+        Crc = libdeflate_crc32(Crc, Data.data(), size_t(Block));
         Remaining -= quint32(Block);
     }
     // Nothing past the size was written; an entry whose data goes on is refused all the same,
     // since its size, and so the space checked for it, was not its own.
-    if (Reader->GoesOn())
+    if (GoesOn())
         throw Failure("EZipException", QString("Entry \"%1\" holds more data than its size of %2 bytes")
                                            .arg(Job.Name)
                                            .arg(Item.UncompressedSize));

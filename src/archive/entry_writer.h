@@ -2,13 +2,16 @@
 
 #include "compression_handlers.h"
 #include "extract_control.h"
+#include "inflater.h"
 #include "output_folder.h"
 #include "zip_header.h"
 
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 struct libdeflate_decompressor;
@@ -29,9 +32,9 @@ struct TEntryJob {
 };
 
 // Writes entries' data on one thread, reading the archive through a handle of its own.
-// Small deflated entries are decoded whole by libdeflate; an entry that does not decode
-// cleanly that way, and every larger one, goes through its stream handler, so results and
-// failures are those of the streaming reader.
+// Deflated entries are decoded by libdeflate when small, whole; an entry that does not decode
+// cleanly that way, and every larger one, is streamed through the Inflater, whose verdicts are
+// those of the zlib stream handler. Entries of other methods go through their stream handler.
 class TEntryWriter {
 public:
     TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control);
@@ -45,10 +48,16 @@ public:
     // An entry is decoded whole when its compressed and unpacked sizes together fit here.
     static constexpr qint64 WholeEntryLimit = 2 << 20;
     static constexpr qint64 CopyBufferSize = 1 << 20;
+    static_assert(CopyBufferSize <= Inflater::MaxBlock);
 
 private:
     bool WriteWhole(const TEntryJob &Job, quint32 &Crc);
+    quint32 WriteInflated(const TEntryJob &Job);
     quint32 WriteStreamed(const TEntryJob &Job);
+    // Writes exactly the entry's size, block by block as NextBlock gives it, and returns its
+    // CRC-32; then refuses the entry if GoesOn says its data holds more.
+    quint32 WriteBlocks(const TEntryJob &Job, const std::function<std::span<const char>(qint64)> &NextBlock,
+                        const std::function<bool()> &GoesOn);
     void Written(qint64 Count);
     void CheckStop() const;
     QFile &Archive();
@@ -58,6 +67,7 @@ private:
     TExtractControl *FControl;
     QFile FArchive;
     libdeflate_decompressor *FDecompressor = nullptr;
+    Inflater FInflater;
     std::vector<char> FInput;
     std::vector<char> FOutput;
 };

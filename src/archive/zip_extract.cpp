@@ -9,14 +9,16 @@ void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encodin
     CheckCodePage(Encoding);
     TZipFile Zip;
     Zip.SetEncoding(Encoding);
+    Zip.SetControl(Options.Control);
     Zip.Open(ZipFileName, zmRead);
     Zip.ExtractAll(Path, Options);
     Zip.Close();
 }
 
-quint64 DeclaredUnpackedSize(const QString &ZipFileName)
+quint64 DeclaredUnpackedSize(const QString &ZipFileName, const TExtractControl *Control)
 {
     TZipFile Zip;
+    Zip.SetControl(Control);
     Zip.Open(ZipFileName, zmRead);
     quint64 Total = 0;
     for (const TZipHeader &Item : Zip.Files())

@@ -16,5 +16,5 @@ void ExtractZipFile(const QString &ZipFileName, const QString &Path, int Encodin
 // The sum of the sizes the archive's central directory gives its entries: the most that
 // unpacking it can write, since no entry may write more than its size. Fails as opening for
 // extraction fails (overlapping entries included), so a refused archive is found before space
-// is looked for.
-quint64 DeclaredUnpackedSize(const QString &ZipFileName);
+// is looked for. A stop asked for through Control ends it with "Operation aborted".
+quint64 DeclaredUnpackedSize(const QString &ZipFileName, const TExtractControl *Control = nullptr);

@@ -138,6 +138,7 @@ void TZipFile::LoadCentralDirectory()
     FFiles.reserve(Count);
     FNameOffsets.reserve(Count);
     for (int Index = 0; Index < Count; ++Index) {
+        CheckStop(Index);
         char Fixed[46];
         ReadExactly(Fixed, 4);
         if (Get32(Fixed) != ZipSignature::CentralHeader)
@@ -185,6 +186,7 @@ void TZipFile::CheckDataRanges(qint64 CentralStart, qint64 CentralEnd)
     if (CentralEnd > CentralStart)
         Ranges.push_back({CentralStart, CentralEnd, -1});
     for (size_t Index = 0; Index < FFiles.size(); ++Index) {
+        CheckStop(int(Index));
         const TZipHeader &Item = FFiles[Index];
         char Fixed[30];
         if (Item.UncompressedSize == 0 ||
@@ -306,6 +308,12 @@ bool TZipFile::GetUTF8PathFromExtraField(const TZipHeader &AHeader, QString &AFi
         return true;
     }
     return false;
+}
+
+void TZipFile::CheckStop(int Index) const
+{
+    if (Index % 4096 == 0 && FControl && FControl->Stop.load())
+        ThrowExtractionStopped();
 }
 
 void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)

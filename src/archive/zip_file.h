@@ -32,6 +32,8 @@ public:
     // The code page of names without the UTF-8 flag (936 = GBK, 65001 = UTF-8).
     int Encoding() const { return FEncoding; }
     void SetEncoding(int Encoding) { FEncoding = Encoding; }
+    // A stop asked for here ends Open while it reads a large directory ("Operation aborted").
+    void SetControl(const TExtractControl *Control) { FControl = Control; }
     TZipMode Mode() const { return FMode; }
     // The central records, without their names, extra fields and comments.
     const std::vector<TZipHeader> &Files() const { return FFiles; }
@@ -74,6 +76,8 @@ private:
     void ReadExactly(char *Data, qint64 Count);
     QByteArray ReadBytes(qint64 Count);
     void RequireReadable() const;
+    // Every few thousand directory records: reading 65,535 of them takes a while.
+    void CheckStop(int Index) const;
     void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs, TEntryPool &Pool);
 
     TZipMode FMode = zmClosed;
@@ -81,6 +85,7 @@ private:
     std::vector<TZipHeader> FFiles;
     std::vector<qint64> FNameOffsets; // where each central record's name starts
     int FEncoding = 936;
+    const TExtractControl *FControl = nullptr;
     std::array<TLocalSlot, 4> FLocalSlots;
     size_t FNextSlot = 0;
 };

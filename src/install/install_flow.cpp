@@ -247,7 +247,9 @@ bool InstallRun::Unpack(const QString &unpackFolder)
     try {
         quint64 total = 0;
         RunWatched(control, 0,
-                   [&total, archive = session_.ArchivePath] { total = DeclaredUnpackedSize(archive); });
+                   [&total, &control, archive = session_.ArchivePath] {
+                       total = DeclaredUnpackedSize(archive, &control);
+                   });
         if (form_.closedDuringInstall)
             return cancelled();
         const QString shortage = DiskSpaceShortage(static_cast<qint64>(total), unpackFolder);

@@ -92,4 +92,19 @@ TEST_F(ExtractionTest, DeclaredUnpackedSizeSumsTheDirectory)
     EXPECT_FALSE(QFileInfo::exists(Destination()));
 }
 
+// Reading a directory of 65,535 records takes a while, so a stop is looked at during it.
+TEST_F(ExtractionTest, AStopEndsTheReadingOfTheDirectory)
+{
+    WriteArchive(BuildZip({CraftedEntry::Stored("a.txt", "alpha")}));
+    TExtractControl Control;
+    EXPECT_EQ(DeclaredUnpackedSize(Archive(), &Control), 5u);
+    Control.Stop = true;
+    EXPECT_THROW(
+        try { DeclaredUnpackedSize(Archive(), &Control); } catch (const Failure &Error) {
+            EXPECT_EQ(Error.Message(), "Operation aborted");
+            throw;
+        },
+        Failure);
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // same verdict for malformed and cut streams.
 #include "failure.h"
 #include "inflater.h"
+#include "zip_builder.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>
@@ -13,21 +14,6 @@
 #include <string>
 
 namespace {
-
-QByteArray Deflate(const QByteArray &Content, int Level, int Strategy)
-{
-    z_stream Stream{};
-    deflateInit2(&Stream, Level, Z_DEFLATED, -MAX_WBITS, 8, Strategy);
-    QByteArray Out(qsizetype(deflateBound(&Stream, uLong(Content.size()))), Qt::Uninitialized);
-    Stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Content.constData()));
-    Stream.avail_in = uInt(Content.size());
-    Stream.next_out = reinterpret_cast<Bytef *>(Out.data());
-    Stream.avail_out = uInt(Out.size());
-    deflate(&Stream, Z_FINISH);
-    Out.resize(qsizetype(Stream.total_out));
-    deflateEnd(&Stream);
-    return Out;
-}
 
 QByteArray Noise(qsizetype Size, unsigned Seed)
 {
@@ -135,7 +121,7 @@ TEST_P(InflaterRoundTrip, GivesBackWhatDeflateTookAtEveryLevelAndStrategy)
                                           {6, Z_DEFAULT_STRATEGY}, {9, Z_FILTERED}, {6, Z_HUFFMAN_ONLY},
                                           {6, Z_RLE}, {6, Z_FIXED}}) {
         SCOPED_TRACE(testing::Message() << "level " << Level << " strategy " << Strategy);
-        const QByteArray Compressed = Deflate(Content, Level, Strategy);
+        const QByteArray Compressed = RawDeflate(Content, Level, Strategy);
         for (const qint64 Block : {qint64(1) << 20, qint64(65536), qint64(1000)}) {
             SCOPED_TRACE(Block);
             const Outcome Result = InflateAll(Compressed, Block);
@@ -150,7 +136,7 @@ TEST_P(InflaterRoundTrip, GivesBackWhatDeflateTookAtEveryLevelAndStrategy)
 TEST_P(InflaterRoundTrip, GivesBackTheSameWhenTheInputComesInSmallPieces)
 {
     const QByteArray &Content = GetParam().Content;
-    const QByteArray Compressed = Deflate(Content, 6, Z_DEFAULT_STRATEGY);
+    const QByteArray Compressed = RawDeflate(Content);
     for (const qint64 Piece : {1, 3, 9, 4096}) {
         SCOPED_TRACE(Piece);
         const Outcome Result = InflateAll(Compressed, 100000, Piece);
@@ -173,7 +159,7 @@ TEST(Inflater, HandsOutExactlyWhatIsAskedAndSaysWhetherMoreFollows)
 {
     const QByteArray Content = Text(50000, 5);
     Inflater Decoder;
-    Decoder.Reset(PiecesOf(Deflate(Content, 6, Z_DEFAULT_STRATEGY), 1 << 30));
+    Decoder.Reset(PiecesOf(RawDeflate(Content), 1 << 30));
     const std::span<const char> First = Decoder.Next(30000);
     ASSERT_EQ(First.size(), 30000u);
     EXPECT_EQ(QByteArray(First.data(), 30000), Content.left(30000));
@@ -187,7 +173,7 @@ TEST(Inflater, HandsOutExactlyWhatIsAskedAndSaysWhetherMoreFollows)
 TEST(Inflater, StopsAtTheEndOfTheStreamWhateverFollowsIt)
 {
     const QByteArray Content = Text(5000, 6);
-    const Outcome Result = InflateAll(Deflate(Content, 6, Z_DEFAULT_STRATEGY) + "PK\x03\x04 trailing bytes", 4096);
+    const Outcome Result = InflateAll(RawDeflate(Content) + "PK\x03\x04 trailing bytes", 4096);
     EXPECT_FALSE(Result.Failure);
     EXPECT_TRUE(Result.Output == Content);
 }
@@ -198,7 +184,7 @@ TEST(Inflater, ACutStreamGivesABeginningOfItsOutput)
 {
     for (const auto &[Content, Strategy] : {std::pair{Text(3000, 7), Z_DEFAULT_STRATEGY},
                                             {Text(3000, 8), Z_FIXED}, {Noise(700, 9), Z_DEFAULT_STRATEGY}}) {
-        const QByteArray Compressed = Deflate(Content, 6, Strategy);
+        const QByteArray Compressed = RawDeflate(Content, 6, Strategy);
         for (qsizetype Cut = 0; Cut < Compressed.size(); ++Cut) {
             SCOPED_TRACE(Cut);
             const Outcome Result = InflateAll(Compressed.left(Cut), 4096, Cut % 5 + 1);
@@ -308,7 +294,7 @@ TEST(Inflater, DamagedStreamsGetZlibsVerdict)
     int Failures = 0;
     for (int Round = 0; Round < 3000; ++Round) {
         const QByteArray &Content = Contents[Round % 3];
-        QByteArray Stream = Deflate(Content, Round % 10, Round % 5 == 4 ? Z_FIXED : Z_DEFAULT_STRATEGY);
+        QByteArray Stream = RawDeflate(Content, Round % 10, Round % 5 == 4 ? Z_FIXED : Z_DEFAULT_STRATEGY);
         for (int Damage = 0; Damage <= int(Random() % 4); ++Damage) {
             const qsizetype At = qsizetype(Random() % uint32_t(Stream.size()));
             switch (Random() % 4) {

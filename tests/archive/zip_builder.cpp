@@ -26,10 +26,10 @@ quint32 Crc32(const QByteArray &Bytes)
     return crc32_z(0, reinterpret_cast<const Bytef *>(Bytes.constData()), size_t(Bytes.size()));
 }
 
-QByteArray RawDeflate(const QByteArray &Content)
+QByteArray RawDeflate(const QByteArray &Content, int Level, int Strategy)
 {
     z_stream Stream{};
-    deflateInit2(&Stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&Stream, Level, Z_DEFLATED, -MAX_WBITS, 8, Strategy);
     QByteArray Out(qsizetype(deflateBound(&Stream, uLong(Content.size()))), Qt::Uninitialized);
     Stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Content.constData()));
     Stream.avail_in = uInt(Content.size());

@@ -33,7 +33,8 @@ inline CraftedEntry Sharing(CraftedEntry Entry, int Index)
 }
 
 quint32 Crc32(const QByteArray &Bytes);
-QByteArray RawDeflate(const QByteArray &Content);
+// Level and strategy as zlib's deflateInit2 takes them (0: Z_DEFAULT_STRATEGY).
+QByteArray RawDeflate(const QByteArray &Content, int Level = 6, int Strategy = 0);
 // An Info-ZIP Unicode Path extra field for the given local name bytes.
 QByteArray UnicodePathField(const QByteArray &LocalName, const QByteArray &Utf8Name,
                             std::optional<quint32> Crc = {});

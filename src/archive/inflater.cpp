@@ -237,9 +237,6 @@ std::span<const char> Inflater::Next(qint64 Count)
             case Block::Huffman:
                 DecodeHuffman(target);
                 break;
-            case Block::Done:
-                ended_ = true;
-                break;
             }
         }
     } catch (const InputEnded &) {
@@ -249,6 +246,12 @@ std::span<const char> Inflater::Next(qint64 Count)
     const char *const start = reinterpret_cast<const char *>(output_.get() + handedOut_);
     handedOut_ += given;
     return {start, given};
+}
+
+void Inflater::EndBlock()
+{
+    block_ = Block::Header;
+    ended_ = lastBlock_;
 }
 
 bool Inflater::GoesOn()
@@ -430,7 +433,7 @@ void Inflater::CopyStored(size_t Target)
         storedLeft_ -= uint32_t(count);
     }
     if (storedLeft_ == 0)
-        block_ = lastBlock_ ? Block::Done : Block::Header;
+        EndBlock();
 }
 
 // Decodes the block's symbols until the output reaches Target (a match may run past it) or
@@ -495,7 +498,7 @@ unsigned char *Inflater::DecodeSymbols(unsigned char *Out, const unsigned char *
             cursor.Drop<Safe>(LengthOf(entry));
             if (kind == Invalid)
                 ThrowDataError();
-            block_ = lastBlock_ ? Block::Done : Block::Header;
+            EndBlock();
             break;
         }
         const uint32_t length = ValueOf(entry) + cursor.TakeAfterCode<Safe>(entry);

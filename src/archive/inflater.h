@@ -29,7 +29,7 @@ public:
     bool GoesOn();
 
 private:
-    enum class Block { Header, Stored, Huffman, Done };
+    enum class Block { Header, Stored, Huffman };
 
     static constexpr int LitLenBits = 11;
     static constexpr int DistanceBits = 8;
@@ -41,6 +41,8 @@ private:
 
     void MakeRoom(qint64 Count);
     void ReadBlockHeader();
+    // After the final block the stream has ended, whatever follows it.
+    void EndBlock();
     void ReadDynamicTables();
     void UseFixedTables();
     void CopyStored(size_t Target);

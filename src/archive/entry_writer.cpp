@@ -61,6 +61,13 @@ QFile &TEntryWriter::Archive()
     return FArchive;
 }
 
+char *TEntryWriter::Buffer()
+{
+    if (!FBuffer)
+        FBuffer = std::make_unique_for_overwrite<char[]>(WholeEntryLimit);
+    return FBuffer.get();
+}
+
 void TEntryWriter::CheckStop() const
 {
     if (FControl && FControl->Stop.load(std::memory_order_relaxed))
@@ -95,21 +102,21 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
         return false;
     if (!FDecompressor && !(FDecompressor = libdeflate_alloc_decompressor()))
         return false;
-    FInput.resize(Item.CompressedSize);
-    FOutput.resize(Item.UncompressedSize);
-    if (ReadAt(Archive().handle(), FInput.data(), Item.CompressedSize, Job.DataStart) != Item.CompressedSize)
+    char *const Input = Buffer();
+    char *const Output = Input + Item.CompressedSize;
+    if (ReadAt(Archive().handle(), Input, Item.CompressedSize, Job.DataStart) != Item.CompressedSize)
         return false;
     size_t Used = 0;
     size_t Made = 0;
-    if (libdeflate_deflate_decompress_ex(FDecompressor, FInput.data(), FInput.size(), FOutput.data(),
-                                         FOutput.size(), &Used, &Made) != LIBDEFLATE_SUCCESS ||
+    if (libdeflate_deflate_decompress_ex(FDecompressor, Input, Item.CompressedSize, Output, Item.UncompressedSize,
+                                         &Used, &Made) != LIBDEFLATE_SUCCESS ||
         Made != Item.UncompressedSize)
         return false;
     CheckStop();
-    if (!Job.Output->Write(FOutput.data(), qint64(Made)))
+    if (!Job.Output->Write(Output, qint64(Made)))
         throw Failure("EWriteError", "Stream write error");
     Written(qint64(Made));
-    Crc = libdeflate_crc32(0, FOutput.data(), Made);
+    Crc = libdeflate_crc32(0, Output, Made);
     return true;
 }
 
@@ -133,14 +140,14 @@ quint32 TEntryWriter::WriteStreamed(const TEntryJob &Job)
     if (!Source.seek(Job.DataStart))
         throw Failure("EReadError", "Stream read error");
     const std::unique_ptr<TZipStream> Reader = Job.Decompress(Source, FZip, Job.LocalHeader);
-    FOutput.resize(size_t(qMin<qint64>(CopyBufferSize, Job.Item->UncompressedSize)));
+    char *const Block = Buffer();
     return WriteBlocks(
         Job,
         [&](qint64 Count) {
             qint64 Got = 0;
-            for (qint64 Read = 0; Got < Count && (Read = Reader->Read(FOutput.data() + Got, Count - Got)) > 0;)
+            for (qint64 Read = 0; Got < Count && (Read = Reader->Read(Block + Got, Count - Got)) > 0;)
                 Got += Read;
-            return std::span<const char>(FOutput.data(), size_t(Got));
+            return std::span<const char>(Block, size_t(Got));
         },
         [&] { return Reader->GoesOn(); });
 }

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <vector>
 
 struct libdeflate_decompressor;
 class TZipFile;
@@ -49,6 +48,7 @@ public:
     static constexpr qint64 WholeEntryLimit = 2 << 20;
     static constexpr qint64 CopyBufferSize = 1 << 20;
     static_assert(CopyBufferSize <= Inflater::MaxBlock);
+    static_assert(CopyBufferSize <= WholeEntryLimit);
 
 private:
     bool WriteWhole(const TEntryJob &Job, quint32 &Crc);
@@ -61,6 +61,7 @@ private:
     void Written(qint64 Count);
     void CheckStop() const;
     QFile &Archive();
+    char *Buffer();
 
     const TZipFile &FZip;
     QString FArchiveHandlePath;
@@ -68,6 +69,8 @@ private:
     QFile FArchive;
     libdeflate_decompressor *FDecompressor = nullptr;
     Inflater FInflater;
-    std::vector<char> FInput;
-    std::vector<char> FOutput;
+    // WholeEntryLimit bytes, allocated on first use: an entry decoded whole keeps its compressed
+    // bytes and then its output here, a streamed entry its blocks. One buffer for both bounds a
+    // worker's memory by their sum, which is what the limit measures.
+    std::unique_ptr<char[]> FBuffer;
 };

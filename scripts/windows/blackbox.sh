@@ -21,6 +21,8 @@ rm "$content/product/setup.sh"
 cp "$build/tools/sample-service/windows-setup/setup.exe" "$content/product/"
 sed -i 's/"launcher": "setup.sh"/"launcher": "setup.exe"/' "$content/service.json"
 
+# The address of an earlier run, left in the file, could be read before the new service empties it.
+rm -f "$work/service.out"
 python3 "$root/tools/sample-service/sample_service.py" --port 0 --content "$content" \
     >"$work/service.out" 2>"$work/service.log" &
 service=$!

@@ -22,6 +22,7 @@ cache=${INSTALLER_WINDOWS_CACHE:-/var/cache/installer-qt-windows}
 . scripts/windows/libraries.sh
 . scripts/windows/wine.sh
 . scripts/windows/dist.sh
+. scripts/compiler-cache.sh
 
 install_windows_packages
 
@@ -55,7 +56,7 @@ cmake -S . -B "$build" -G Ninja \
   -DPKG_CONFIG_EXECUTABLE="$build/pkg-config-windows" \
   -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
   -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" >/dev/null
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" "${compiler_cache[@]}" >/dev/null
 nice -n 10 cmake --build "$build" -j "$(nproc)"
 make_dist "$build" "$qt"
 echo "== Windows build done in $((SECONDS / 60)) min $((SECONDS % 60)) s"

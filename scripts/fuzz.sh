@@ -11,8 +11,9 @@ seconds=${1:-60}
 build=build-fuzz
 zip_corpus=../shared/zip-corpus
 
+. scripts/compiler-cache.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DINSTALLER_FUZZ=ON >/dev/null
+  -DINSTALLER_FUZZ=ON "${compiler_cache[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # Seeds: the committed ones, and for the ZIP reader the shared corpus and the archives the

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  g++ cmake ninja-build pkgconf
+  g++ cmake ninja-build pkgconf ccache
   qt6-base-dev qt6-qpa-plugins qt6-image-formats-plugins libqt6network6 libssl3 ca-certificates
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev libsodium-dev
   # fuzzing

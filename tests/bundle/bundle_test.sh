@@ -8,9 +8,11 @@
 #       lookup, download, unpack, the setup program run inside the tree), driven by
 #       tests/install/drive_installer.sh.
 # The tree is debootstrap's minbase plus only what the README says the user's system must
-# have; it is made once per WORK folder (in the build folder) and reused while its package
-# list is unchanged. Needs root (debootstrap, chroot, mounts in a private namespace) and the
-# Debian mirror from the system's apt sources; without either it skips (exit status 77).
+# have; it is made once into a cache folder outside the clone (INSTALLER_MINIMAL_TREE_CACHE,
+# /var/cache/installer-minimal-tree by default), reused while its package list is unchanged,
+# and copied into WORK for each run, so the run's own files never reach the cached tree.
+# Needs root (debootstrap, chroot, mounts in a private namespace) and the Debian mirror from
+# the system's apt sources; without either it skips (exit status 77).
 #
 # usage: bundle_test.sh BUILD_DIR WORK_DIR
 set -euo pipefail
@@ -58,33 +60,37 @@ if [ "${1:-}" != --inside ]; then
     # libstdc++ are in it): fontconfig's library, a font with Chinese characters and Xlib's
     # locale files.
     packages=libfontconfig1,fonts-wqy-microhei,libx11-data
-    tree=$work/root
+    cache=${INSTALLER_MINIMAL_TREE_CACHE:-/var/cache/installer-minimal-tree}
+    mkdir -p "$cache"
     stamp="minbase bookworm $packages"
-    if [ "$(cat "$work/root.stamp" 2>/dev/null)" != "$stamp" ]; then
-        rm -rf "$tree" "$work/root.new" "$work/root.stamp"
+    if [ "$(cat "$cache/root.stamp" 2>/dev/null)" != "$stamp" ]; then
+        rm -rf "$cache/root" "$cache/root.new" "$cache/root.stamp"
         echo "== making the minimal tree from $mirror (minbase + $packages)"
         started=$(date +%s)
         made=false
         for attempt in 1 2; do
             # A private mount namespace: debootstrap's own mounts go away with it, whatever happens.
             if nice unshare -m -- debootstrap --variant=minbase --include="$packages" bookworm \
-                "$work/root.new" "$mirror" >"$work/debootstrap.log" 2>&1; then
+                "$cache/root.new" "$mirror" >"$work/debootstrap.log" 2>&1; then
                 made=true
                 break
             fi
-            rm -rf "$work/root.new"
+            rm -rf "$cache/root.new"
             curl -sf --max-time 20 -o /dev/null "$mirror/dists/bookworm/Release" ||
                 skip "the Debian mirror $mirror stopped answering while the tree was made"
             echo "   debootstrap failed (attempt $attempt):"
             tail -n 5 "$work/debootstrap.log" | sed 's/^/   /'
         done
         $made || { echo "FAIL: debootstrap could not make the tree; see $work/debootstrap.log"; exit 1; }
-        mv "$work/root.new" "$tree"
-        echo "$stamp" >"$work/root.stamp"
+        mv "$cache/root.new" "$cache/root"
+        echo "$stamp" >"$cache/root.stamp"
         echo "   made in $(($(date +%s) - started)) s"
     else
-        echo "== reusing the minimal tree $tree (minbase + $packages)"
+        echo "== reusing the minimal tree $cache/root (minbase + $packages)"
     fi
+    tree=$work/root
+    rm -rf "$tree"
+    cp -a "$cache/root" "$tree"
     # The tree must not have what the bundle brings, or the run would prove nothing.
     for lib in libQt6Core.so.6 libQt6XcbQpa.so.6 libicuuc.so.72 libxcb.so.1 libX11.so.6 libssl.so.3; do
         if [ -n "$(find "$tree/usr/lib" "$tree/lib" -name "$lib" 2>/dev/null | head -n1)" ]; then
@@ -187,6 +193,8 @@ echo "ok ($case): an https address loaded the TLS backend and OpenSSL from the b
 
 case=install
 rm -rf "$app/download"
+# The address of an earlier run, left in the file, could be read before the new service empties it.
+rm -f "$work/service.out"
 python3 "$src/tools/sample-service/sample_service.py" --port 0 >"$work/service.out" 2>"$work/service.log" &
 service=$!
 trap 'kill "$service" 2>/dev/null || true' EXIT

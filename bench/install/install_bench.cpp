@@ -1,7 +1,7 @@
 // One install through the real window, timed: the program folder given on the command line
 // holds a pack.db for a running service; version 1 is installed from the click on the
 // install button until the closing text. Also reports how steadily the progress bar was
-// repainted during the download.
+// repainted, in all and for each text shown above it (downloading, unpacking, ...).
 #include "application.h"
 #include "form2.h"
 #include "shell.h"
@@ -13,22 +13,46 @@
 
 namespace {
 
-// Records when the progress bar is painted.
+// Records when the progress bar is painted, and what the text above it said then.
 class PaintLog : public QObject {
 public:
-    explicit PaintLog(QElapsedTimer &clock) : clock_(clock) {}
+    PaintLog(QElapsedTimer &clock, const QLabel &stage) : clock_(clock), stage_(stage) {}
     QList<qint64> times;
+    QStringList stages;
+
+    // The longest time between two paints; with a stage, between two paints during it.
+    qint64 LongestGap(const QString &stage = {}) const
+    {
+        qint64 longest = 0;
+        for (qsizetype i = 1; i < times.size(); ++i)
+            if (stage.isEmpty() || (stages[i - 1] == stage && stages[i] == stage))
+                longest = qMax(longest, times[i] - times[i - 1]);
+        return longest;
+    }
+
+    // The texts in the order they were first shown.
+    QStringList StagesInOrder() const
+    {
+        QStringList order;
+        for (const QString &stage : stages)
+            if (!order.contains(stage))
+                order.append(stage);
+        return order;
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             times.append(clock_.elapsed());
+            stages.append(stage_.text());
+        }
         return QObject::eventFilter(watched, event);
     }
 
 private:
     QElapsedTimer &clock_;
+    const QLabel &stage_;
 };
 
 } // namespace
@@ -54,7 +78,7 @@ int main(int argc, char **argv)
     form.ComboBox1->setCurrentIndex(0);
 
     QElapsedTimer clock;
-    PaintLog paints(clock);
+    PaintLog paints(clock, *form.label1);
     form.loading->installEventFilter(&paints);
     clock.start();
     form.Button1Click();
@@ -63,10 +87,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "install_bench: %s\n", qPrintable(notices.join(u' ')));
         return 1;
     }
-    qint64 longestGap = 0;
-    for (qsizetype i = 1; i < paints.times.size(); ++i)
-        longestGap = qMax(longestGap, paints.times[i] - paints.times[i - 1]);
-    // elapsed ms, bar paints, longest gap between two bar paints in ms
-    std::printf("%lld %lld %lld\n", elapsed, qlonglong(paints.times.size()), longestGap);
+    // elapsed ms, bar paints, longest gap between two bar paints in ms, then the longest gap
+    // while each text was shown above the bar, in the order they were shown
+    std::printf("%lld %lld %lld", elapsed, qlonglong(paints.times.size()), paints.LongestGap());
+    for (const QString &stage : paints.StagesInOrder())
+        std::printf(" %lld", paints.LongestGap(stage));
+    std::printf("\n");
     return 0;
 }

@@ -81,6 +81,6 @@ awk -v w="$window_ms" -v p="$peer_ms" 'BEGIN {
         w / p, w - 1000, (w - 1000) / p }'
 for line in "${window_lines[@]}"; do
     set -- $line
-    echo "  progress bar repainted $2 times, longest gap between repaints $3 ms;" \
+    echo "  repaints (asked for every 10 ms): $2, longest gap $3 ms;" \
         "longest while each text stood above the bar (in the order shown): ${*:4} ms"
 done

@@ -2,12 +2,13 @@
 
 #include <QFile>
 
-bool AcceptDownloadedArchive(const QString &archivePath, const QString &publicKey, ArchiveVerdict &verdict)
+bool AcceptDownloadedArchive(const QString &archivePath, const QString &publicKey, ArchiveVerdict &verdict,
+                             const std::atomic<bool> *stop)
 {
     verdict = ArchiveVerdict();
     if (publicKey.isEmpty())
         return true;
-    verdict = VerifySignedArchive(archivePath, publicKey.toLatin1());
+    verdict = VerifySignedArchive(archivePath, publicKey.toLatin1(), stop);
     if (!verdict.ok)
         QFile::remove(archivePath);
     return verdict.ok;

@@ -60,13 +60,15 @@ private:
     bool Pause(int ms);
     void Discard();
     bool Download(QFile &temporary);
-    // False when the archive is not the publisher's: it is gone then and the program ends.
+    // False when the archive is not the publisher's (it is gone then and the program ends) or
+    // when the window was closed during the check.
     bool Verify();
     // False when the disk has no room for it (nothing is written and the program ends) or
     // when the window was closed during it (what was unpacked stays, nothing is started).
     bool Unpack(const QString &unpackFolder);
     // Runs work on another thread while this one keeps the window alive and shows how much
-    // of total has been written; a close of the window asks the work to stop.
+    // of total has been written (nothing for a total of 0); a close of the window asks the
+    // work to stop.
     void RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work);
 
     TForm2 &form_;
@@ -226,8 +228,20 @@ bool InstallRun::Download(QFile &temporary)
 
 bool InstallRun::Verify()
 {
+    // Hashing a large archive takes seconds, so it runs off the window's thread like the
+    // unpacking, and a close stops it.
     ArchiveVerdict verdict;
-    const bool accepted = AcceptDownloadedArchive(session_.ArchivePath, form_.Settings.PublicKey, verdict);
+    bool accepted = false;
+    TExtractControl control;
+    RunWatched(control, 0,
+               [&accepted, &verdict, &control, archive = session_.ArchivePath, key = form_.Settings.PublicKey] {
+                   accepted = AcceptDownloadedArchive(archive, key, verdict, &control.Stop);
+               });
+    if (form_.closedDuringInstall) {
+        form_.runLog.Note(QStringLiteral("signature check cancelled by closing the window"));
+        Discard();
+        return false;
+    }
     if (!form_.Settings.PublicKey.isEmpty())
         form_.runLog.Note(QStringLiteral("signature: ") + ArchiveVerdictText(verdict));
     if (!accepted)

@@ -43,7 +43,8 @@ std::optional<Layout> FindLayout(QFile &file, QString *reason)
 
 // The unsigned archive's bytes, that is the bytes before the comment length and two zero bytes,
 // hashed or whole.
-std::optional<QByteArray> MessageOf(QFile &file, qint64 lengthField, bool prehashed, QString *reason)
+std::optional<QByteArray> MessageOf(QFile &file, qint64 lengthField, bool prehashed, QString *reason,
+                                    const std::atomic<bool> *stop = nullptr)
 {
     if (!prehashed && lengthField + 2 > LongestLegacyArchive) {
         *reason =
@@ -58,6 +59,10 @@ std::optional<QByteArray> MessageOf(QFile &file, qint64 lengthField, bool prehas
     DataHash hash;
     QByteArray whole;
     for (qint64 left = lengthField; left > 0;) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            *reason = QStringLiteral("the check was stopped");
+            return std::nullopt;
+        }
         const QByteArray block = file.read(qMin(left, BlockSize));
         if (block.isEmpty()) {
             *reason = QStringLiteral("cannot read the archive: ") + file.errorString();
@@ -99,7 +104,8 @@ std::optional<Layout> UnsignedLayout(QFile &file, QString *reason)
 
 } // namespace
 
-ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray &publicKeyLine)
+ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray &publicKeyLine,
+                                   const std::atomic<bool> *stop)
 {
     ArchiveVerdict verdict;
     const std::optional<PublicKey> key = ParsePublicKeyLine(publicKeyLine);
@@ -128,7 +134,7 @@ ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray 
     if (!signature)
         return verdict;
     const std::optional<QByteArray> message =
-        MessageOf(file, layout->lengthField, signature->prehashed, &verdict.reason);
+        MessageOf(file, layout->lengthField, signature->prehashed, &verdict.reason, stop);
     if (!message)
         return verdict;
     verdict.reason = CheckSignature(*key, *signature, *message);

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 // A signed archive is the unsigned archive A (whose end record, with comment length 0, ends
 // the file) with that comment length set to the length of a minisign signature of A and the
 // signature appended as the ZIP comment. One file is hosted, and `minisign -V` can check A.
@@ -17,7 +19,10 @@ struct ArchiveVerdict {
 };
 
 // Verifies the archive at archivePath against a public key's base64 line, as pack.db holds it.
-ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray &publicKeyLine);
+// Hashing a large archive takes seconds: once stop is set, the reading ends within a block and
+// the verdict is a failure.
+ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray &publicKeyLine,
+                                   const std::atomic<bool> *stop = nullptr);
 
 // The message a signature of the unsigned archive at archivePath signs (the BLAKE2b-512 hash
 // of the archive, or the archive itself for a legacy signature). Fails with a reason when the

@@ -3,10 +3,15 @@
 #include "signed_archive.h"
 #include "zip_builder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
 
 namespace {
 
@@ -101,6 +106,34 @@ TEST_F(SignedArchive, UntrustedCommentIsNotChecked)
     QByteArray text = Text;
     text.replace("signature from test key", "anything at all, longer");
     EXPECT_TRUE(Verify(WithComment(Unsigned, text)).ok);
+}
+
+// The archive's end, a signature of another archive, behind a gigabyte of zeros (a sparse
+// file): hashing it all takes a second or more, a stop ends it within a block.
+TEST_F(SignedArchive, AStopEndsTheCheckOfALargeArchive)
+{
+    const QString path = dir.filePath("large.zip");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    constexpr qint64 Zeros = qint64(1) << 30;
+    ASSERT_TRUE(file.resize(Zeros));
+    ASSERT_TRUE(file.seek(Zeros));
+    const QByteArray end = WithComment(Unsigned, SignatureOf(Keys.second, Unsigned, true));
+    ASSERT_EQ(file.write(end), end.size());
+    file.close();
+
+    std::atomic<bool> stop{false};
+    std::future<ArchiveVerdict> check = std::async(std::launch::async, [&] {
+        return VerifySignedArchive(path, PublicKeyLine(Keys.first), &stop);
+    });
+    QThread::msleep(50);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    stop = true;
+    const ArchiveVerdict verdict = check.get();
+    EXPECT_LT(sinceStop.elapsed(), 300);
+    EXPECT_FALSE(verdict.ok);
+    EXPECT_EQ(verdict.reason, "the check was stopped");
 }
 
 struct RefusedCase {

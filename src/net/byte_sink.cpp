@@ -26,6 +26,10 @@ void ByteSink::Seek(qint64 position)
 
 void ByteSink::SetSize(qint64 size)
 {
+    // A size that stands is left alone: ext4 writes a file cut to nothing out in full when it
+    // is closed, which held the window for 120 to 140 ms after a 200 MB download.
+    if (Size() == size)
+        return;
     if (auto *file = qobject_cast<QFileDevice *>(&device_)) {
         if (!file->resize(size))
             throw Failure(QStringLiteral("EStreamError"), file->errorString());

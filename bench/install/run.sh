@@ -8,8 +8,8 @@
 # The window's flow ends with a fixed one-second pause before it starts the setup program;
 # the figures are given with and without it.
 #
-# usage: bench/install/run.sh [BUILD_DIR]   (default: build beside this tree; needs the
-#        install_bench and packtool targets)
+# usage: [SIGNED=1] bench/install/run.sh [BUILD_DIR]   (default: build beside this tree; needs
+#        the install_bench and packtool targets)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,12 +33,23 @@ if [ ! -f "$work/content/bench.zip" ] || [ "$source_zip" -nt "$work/content/benc
     (cd "$work/src" && zip -q "$work/content/bench.zip" setup.sh)
     rm -rf "$work/src"
 fi
-cat > "$work/content/service.json" <<'JSON'
+# SIGNED=1: the archive is signed and the package carries the key, so the window also checks
+# the signature (a hash of the whole archive) before it unpacks.
+served=bench.zip key_option=()
+if [ "${SIGNED:-0}" = 1 ]; then
+    if [ ! -f "$work/content/bench-signed.zip" ] || [ "$work/content/bench.zip" -nt "$work/content/bench-signed.zip" ]; then
+        rm -f "$work/key.pub" "$work/key.key"
+        "$packtool" keygen -o "$work/key" >/dev/null
+        "$packtool" sign --key "$work/key.key" "$work/content/bench.zip" -o "$work/content/bench-signed.zip" >/dev/null
+    fi
+    served=bench-signed.zip key_option=(--public-key "$work/key.pub")
+fi
+cat > "$work/content/service.json" <<JSON
 {"package_id": "bench", "launcher": "setup.sh",
- "versions": [{"id": "1", "title": "bench", "zip": "bench.zip", "archive": "bench.zip"}]}
+ "versions": [{"id": "1", "title": "bench", "zip": "$served", "archive": "bench.zip"}]}
 JSON
-size=$(stat -c %s "$work/content/bench.zip")
-echo "archive: $size bytes ($((size >> 20)) MiB), unpacks to $(unzip -Zt "$work/content/bench.zip" | sed 's/.*, \([0-9]*\) bytes uncompressed.*/\1/') bytes"
+size=$(stat -c %s "$work/content/$served")
+echo "archive: $served, $size bytes ($((size >> 20)) MiB), unpacks to $(unzip -Zt "$work/content/$served" | sed 's/.*, \([0-9]*\) bytes uncompressed.*/\1/') bytes"
 
 # The address of an earlier run, left in the file, could be read before the new service empties it.
 rm -f "$work/service.out"
@@ -50,7 +61,7 @@ base=$(head -1 "$work/service.out")
 
 mkdir -p "$work/program"
 "$packtool" write --pid bench --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
-    --notice "${base}notice" --versions "${base}versions" -o "$work/program/pack.db"
+    --notice "${base}notice" --versions "${base}versions" "${key_option[@]}" -o "$work/program/pack.db"
 
 run_window() {
     if [ -n "${DISPLAY:-}" ]; then "$bench" "$work/program" 2>>"$work/window.log"

@@ -61,24 +61,13 @@ shots=${shots:-$work/screenshots}
 mkdir -p "$app" "$shots"
 
 echo "== starting the sample product service"
-python3 "$root/tools/sample-service/sample_service.py" --port 0 ${service_options[@]+"${service_options[@]}"} >"$work/service.out" 2>"$work/service.log" &
-service=$!
 finish() {
-    kill "$service" 2>/dev/null || true
+    kill "${service:-}" 2>/dev/null || true
     if $clean; then rm -rf "$work"; fi
 }
 trap finish EXIT
-for _ in $(seq 100); do
-    [ -s "$work/service.out" ] && break
-    kill -0 "$service" 2>/dev/null || break
-    sleep 0.1
-done
-base=$(head -1 "$work/service.out" 2>/dev/null || true)
-if [ -z "$base" ]; then
-    echo "the sample service did not start:" >&2
-    cat "$work/service.log" >&2
-    exit 1
-fi
+. "$root/tools/sample-service/start.sh"
+start_sample_service "$work" ${service_options[@]+"${service_options[@]}"}
 sed 's/^/   /' "$work/service.out"
 
 echo "== program folder $app"

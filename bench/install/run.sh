@@ -51,13 +51,9 @@ JSON
 size=$(stat -c %s "$work/content/$served")
 echo "archive: $served, $size bytes ($((size >> 20)) MiB), unpacks to $(unzip -Zt "$work/content/$served" | sed 's/.*, \([0-9]*\) bytes uncompressed.*/\1/') bytes"
 
-# The address of an earlier run, left in the file, could be read before the new service empties it.
-rm -f "$work/service.out"
-python3 "$root/tools/sample-service/sample_service.py" --port 0 --quiet --content "$work/content" >"$work/service.out" &
-service=$!
+. "$root/tools/sample-service/start.sh"
+start_sample_service "$work" --quiet --content "$work/content"
 trap 'kill "$service" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$work/service.out" ] && break; sleep 0.1; done
-base=$(head -1 "$work/service.out")
 
 mkdir -p "$work/program"
 "$packtool" write --pid bench --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \

@@ -21,15 +21,9 @@ rm "$content/product/setup.sh"
 cp "$build/tools/sample-service/windows-setup/setup.exe" "$content/product/"
 sed -i 's/"launcher": "setup.sh"/"launcher": "setup.exe"/' "$content/service.json"
 
-# The address of an earlier run, left in the file, could be read before the new service empties it.
-rm -f "$work/service.out"
-python3 "$root/tools/sample-service/sample_service.py" --port 0 --content "$content" \
-    >"$work/service.out" 2>"$work/service.log" &
-service=$!
-trap 'kill $service 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$work/service.out" ] && break; sleep 0.1; done
-base=$(head -1 "$work/service.out")
-[ -n "$base" ] || { cat "$work/service.log" >&2; exit 1; }
+. "$root/tools/sample-service/start.sh"
+start_sample_service "$work" --content "$content"
+trap 'kill "$service" 2>/dev/null || true' EXIT
 echo "   sample service: $base"
 
 app=$work/program

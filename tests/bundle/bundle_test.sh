@@ -193,17 +193,9 @@ echo "ok ($case): an https address loaded the TLS backend and OpenSSL from the b
 
 case=install
 rm -rf "$app/download"
-# The address of an earlier run, left in the file, could be read before the new service empties it.
-rm -f "$work/service.out"
-python3 "$src/tools/sample-service/sample_service.py" --port 0 >"$work/service.out" 2>"$work/service.log" &
-service=$!
+. "$src/tools/sample-service/start.sh"
+start_sample_service "$work" || fail "the sample service did not start"
 trap 'kill "$service" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-    [ -s "$work/service.out" ] && break
-    sleep 0.1
-done
-base=$(head -n1 "$work/service.out")
-[ -n "$base" ] || fail "the sample service did not start: $(cat "$work/service.log")"
 "$build/tools/packtool/packtool" write --pid sample-product --launcher setup.sh --banner "${base}banner" \
     --ad "${base}ad" --notice "${base}notice" --versions "${base}versions" --bundle "$app"
 chown 65534:65534 "$app/pack.db"

@@ -20,7 +20,7 @@ trap cleanup EXIT
 
 mkdir "$work/srv"
 head -c 1G /dev/urandom > "$work/srv/big.bin"
-python3 "$root/tests/net/serve.py" "$work/srv" > "$work/port" &
+python3 "$root/tests/servers/serve.py" "$work/srv" > "$work/port" &
 server=$!
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 url="http://127.0.0.1:$(head -n1 "$work/port")/big.bin"

@@ -5,7 +5,7 @@
 int TEntryPool::WorkersFor(int Threads)
 {
     if (Threads <= 0)
-        Threads = QThread::idealThreadCount();
+        Threads = qMin(QThread::idealThreadCount(), MaxDefaultWorkers);
     // One thread writes on the reader's own thread.
     return Threads <= 1 ? 0 : qMin(Threads, MaxWorkers);
 }

@@ -41,6 +41,10 @@ public:
     void Rethrow() const;
 
     static constexpr int MaxWorkers = 8;
+    // One per core is asked for with Threads <= 0, and gets at most this many: a worker holds
+    // up to 3.3 MiB, and with the 21.5 MiB that the process, the directory and the names may
+    // take, three keep any extraction under 32 MiB. More are used only when asked for by number.
+    static constexpr int MaxDefaultWorkers = 3;
     // How far the reader may run ahead of the oldest unwritten entry; it bounds what is noted
     // for undoing.
     static constexpr int MaxRunAhead = 1024;

@@ -58,6 +58,8 @@ fi
 . "$root/tools/sample-service/start.sh"
 start_sample_service "$work" --quiet --content "$work/content"
 trap 'kill "$service" 2>/dev/null || true; rm -rf "$work/rounds"' EXIT
+"$packtool" write --pid bench --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
+    --notice "${base}notice" --versions "${base}versions" "${key_option[@]}" -o "$work/pack.db"
 
 run_window() {
     if [ -n "${DISPLAY:-}" ]; then "$bench" "$1" 2>>"$work/window.log"
@@ -68,9 +70,7 @@ median() { sort -n | sed -n 2p; }
 peer_times=() window_lines=()
 for run in 1 2 3; do
     peer=$work/rounds/$run/peer program=$work/rounds/$run/program
-    mkdir -p "$peer/bench" "$program"
-    "$packtool" write --pid bench --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
-        --notice "${base}notice" --versions "${base}versions" "${key_option[@]}" -o "$program/pack.db"
+    mkdir -p "$peer/bench" "$program" && cp "$work/pack.db" "$program/"
     sync
     start=$(date +%s%N)
     curl -s -o "$peer/bench.zip" "${base}files/bench.zip"

@@ -1,11 +1,12 @@
 #include "entry_pool.h"
 
+#include <QScopeGuard>
 #include <QThread>
 
 int TEntryPool::WorkersFor(int Threads)
 {
     if (Threads <= 0)
-        Threads = qMin(QThread::idealThreadCount(), MaxDefaultWorkers);
+        Threads = QThread::idealThreadCount();
     // One thread writes on the reader's own thread.
     return Threads <= 1 ? 0 : qMin(Threads, MaxWorkers);
 }
@@ -17,6 +18,10 @@ TEntryPool::TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, in
 {
     // Each queued job holds an open file; a short queue is enough to keep the workers fed.
     FQueueLimit = size_t(qMax(1, 2 * Workers));
+    for (int Writer = 0; Writer < qMin(Workers, FullWriters); ++Writer) {
+        FFullWriters.push_back(std::make_unique<TEntryWriter>(Zip, ArchiveHandlePath, Control));
+        FIdleFullWriters.push_back(FFullWriters.back().get());
+    }
     for (int Worker = 0; Worker < Workers; ++Worker)
         FWorkers.emplace_back([this] { Work(); });
 }
@@ -83,7 +88,7 @@ void TEntryPool::Record(int Index, std::exception_ptr Error)
 
 void TEntryPool::Work()
 {
-    TEntryWriter Writer(FZip, FArchiveHandlePath, FControl);
+    TEntryWriter Writer(FZip, FArchiveHandlePath, FControl, WorkerBufferSize);
     std::unique_lock Lock(FLock);
     for (;;) {
         FChanged.wait(Lock, [this] { return FClosing || !FQueue.empty(); });
@@ -97,8 +102,8 @@ void TEntryPool::Work()
         Lock.unlock();
         std::exception_ptr Error;
         try {
-            if (!AfterFailure)
-                Writer.Write(Job); // a stop throws here
+            if (!AfterFailure && !Writer.Write(Job)) // a stop throws here
+                WriteWithFullWriter(Job);
         } catch (...) {
             Error = std::current_exception();
         }
@@ -113,6 +118,23 @@ void TEntryPool::Work()
         FUnfinished.erase(Index);
         FChanged.notify_all();
     }
+}
+
+void TEntryPool::WriteWithFullWriter(TEntryJob &Job)
+{
+    TEntryWriter *Writer = nullptr;
+    {
+        std::unique_lock Lock(FLock);
+        FChanged.wait(Lock, [this] { return !FIdleFullWriters.empty(); });
+        Writer = FIdleFullWriters.back();
+        FIdleFullWriters.pop_back();
+    }
+    const auto GiveBack = qScopeGuard([this, Writer] {
+        std::lock_guard Lock(FLock);
+        FIdleFullWriters.push_back(Writer);
+        FChanged.notify_all();
+    });
+    Writer->Write(Job);
 }
 
 void TEntryPool::Join()

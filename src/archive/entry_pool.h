@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -16,6 +17,9 @@
 // reader keeps the order-dependent work (names, folders, creating files); the pool keeps two
 // entries of one path from being written at once, and reports the failure that a run in
 // directory order would have met first. Without workers, entries are written as submitted.
+// Each worker writes what fits a small buffer of its own (most files of most archives) and
+// borrows one of a few full writers for larger entries, so that the memory held stays bounded
+// whatever the number of workers.
 class TEntryPool {
 public:
     TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, int Workers, TExtractControl *Control);
@@ -40,11 +44,13 @@ public:
     // After Join: throws that failure, or the stop when one was asked for.
     void Rethrow() const;
 
+    // One per core is asked for with Threads <= 0; more than this are not used.
     static constexpr int MaxWorkers = 8;
-    // One per core is asked for with Threads <= 0, and gets at most this many: a worker holds
-    // up to 3.3 MiB, and with the 21.5 MiB that the process, the directory and the names may
-    // take, three keep any extraction under 32 MiB. More are used only when asked for by number.
-    static constexpr int MaxDefaultWorkers = 3;
+    // A worker's own buffer holds 256 KiB; a full writer about 2.3 MiB (its buffer and the
+    // Inflater's input). With the 21.5 MiB that the process, the directory and the names may
+    // take, 8 workers and 3 full writers keep any extraction under 32 MiB.
+    static constexpr qint64 WorkerBufferSize = 256 << 10;
+    static constexpr int FullWriters = 3;
     // How far the reader may run ahead of the oldest unwritten entry; it bounds what is noted
     // for undoing.
     static constexpr int MaxRunAhead = 1024;
@@ -52,6 +58,8 @@ public:
 
 private:
     void Work();
+    // Writes the entry with a full writer, waiting for one to be free.
+    void WriteWithFullWriter(TEntryJob &Job);
     void Record(int Index, std::exception_ptr Error);
     bool Stopped() const;
 
@@ -68,5 +76,7 @@ private:
     bool FClosing = false;
     int FFailedIndex = -1;
     std::exception_ptr FFailure;
+    std::vector<std::unique_ptr<TEntryWriter>> FFullWriters;
+    std::vector<TEntryWriter *> FIdleFullWriters;
     std::vector<std::thread> FWorkers;
 };

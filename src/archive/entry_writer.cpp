@@ -38,8 +38,9 @@ void ThrowExtractionStopped()
     throw Failure("EAbort", QStringLiteral("Operation aborted"));
 }
 
-TEntryWriter::TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control)
-    : FZip(Zip), FArchiveHandlePath(ArchiveHandlePath), FControl(Control)
+TEntryWriter::TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control,
+                           qint64 BufferSize)
+    : FZip(Zip), FArchiveHandlePath(ArchiveHandlePath), FControl(Control), FBufferSize(BufferSize)
 {
 }
 
@@ -64,7 +65,7 @@ QFile &TEntryWriter::Archive()
 char *TEntryWriter::Buffer()
 {
     if (!FBuffer)
-        FBuffer = std::make_unique_for_overwrite<char[]>(WholeEntryLimit);
+        FBuffer = std::make_unique_for_overwrite<char[]>(size_t(FBufferSize));
     return FBuffer.get();
 }
 
@@ -80,17 +81,28 @@ void TEntryWriter::Written(qint64 Count)
         FControl->Written.fetch_add(quint64(Count), std::memory_order_relaxed);
 }
 
-void TEntryWriter::Write(TEntryJob &Job)
+bool TEntryWriter::Write(TEntryJob &Job)
 {
     CheckStop();
     const TZipHeader &Item = *Job.Item;
     quint32 Crc = 0;
-    if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc))
+    if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc)) {
+        if (!CanStream(Job))
+            return false;
         Crc = Job.Deflated ? WriteInflated(Job) : WriteStreamed(Job);
+    }
     if (Crc != Item.CRC32)
         throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Job.Name));
     ApplyTimeAndAttributes(Item, Job.LocalHeader, *Job.Output);
     Job.Output.reset();
+    return true;
+}
+
+// A full buffer streams anything; a smaller one only an entry whose blocks it holds, and no
+// deflated one, since the Inflater's output would not fit.
+bool TEntryWriter::CanStream(const TEntryJob &Job) const
+{
+    return FBufferSize >= FullBufferSize || (!Job.Deflated && Job.Item->UncompressedSize <= FBufferSize);
 }
 
 // False, with nothing written, unless the entry's compressed bytes hold one complete deflate
@@ -98,7 +110,7 @@ void TEntryWriter::Write(TEntryJob &Job)
 bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
 {
     const TZipHeader &Item = *Job.Item;
-    if (!Job.Deflated || qint64(Item.CompressedSize) + Item.UncompressedSize > WholeEntryLimit)
+    if (!Job.Deflated || qint64(Item.CompressedSize) + Item.UncompressedSize > FBufferSize)
         return false;
     if (!FDecompressor && !(FDecompressor = libdeflate_alloc_decompressor()))
         return false;
@@ -125,11 +137,13 @@ quint32 TEntryWriter::WriteInflated(const TEntryJob &Job)
     const qintptr Handle = Archive().handle();
     qint64 Position = Job.DataStart;
     // Like the stream handler, the decoder reads on to the archive's end if the stream does.
-    FInflater.Reset([Handle, &Position](char *Buffer, qint64 Count) {
-        const qint64 Got = ReadAt(Handle, Buffer, Count, Position);
-        Position += qMax<qint64>(Got, 0);
-        return Got;
-    });
+    FInflater.Reset(
+        [Handle, &Position](char *Buffer, qint64 Count) {
+            const qint64 Got = ReadAt(Handle, Buffer, Count, Position);
+            Position += qMax<qint64>(Got, 0);
+            return Got;
+        },
+        reinterpret_cast<unsigned char *>(Buffer()));
     return WriteBlocks(
         Job, [this](qint64 Count) { return FInflater.Next(Count); }, [this] { return FInflater.GoesOn(); });
 }

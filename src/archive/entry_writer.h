@@ -34,24 +34,30 @@ struct TEntryJob {
 // Deflated entries are decoded by libdeflate when small, whole; an entry that does not decode
 // cleanly that way, and every larger one, is streamed through the Inflater, whose verdicts are
 // those of the zlib stream handler. Entries of other methods go through their stream handler.
+// A writer with a buffer smaller than FullBufferSize writes only the entries that fit it.
 class TEntryWriter {
 public:
-    TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control);
+    TEntryWriter(const TZipFile &Zip, const QString &ArchiveHandlePath, TExtractControl *Control,
+                 qint64 BufferSize = FullBufferSize);
     ~TEntryWriter();
     TEntryWriter(const TEntryWriter &) = delete;
     TEntryWriter &operator=(const TEntryWriter &) = delete;
 
-    // Copies the data, checks its size and CRC-32, then sets the time and permissions.
-    void Write(TEntryJob &Job);
+    // Copies the data, checks its size and CRC-32, then sets the time and permissions. False,
+    // with nothing written, for an entry that needs a larger buffer than this writer's.
+    bool Write(TEntryJob &Job);
 
-    // An entry is decoded whole when its compressed and unpacked sizes together fit here.
-    static constexpr qint64 WholeEntryLimit = 2 << 20;
+    // Entries are decoded whole when their compressed and unpacked sizes together fit the
+    // buffer. A buffer of this size also holds the Inflater's output or a stored entry's block,
+    // so its writer can write any entry.
+    static constexpr qint64 FullBufferSize = 2 << 20;
     static constexpr qint64 CopyBufferSize = 1 << 20;
     static_assert(CopyBufferSize <= Inflater::MaxBlock);
-    static_assert(CopyBufferSize <= WholeEntryLimit);
+    static_assert(Inflater::OutputSize <= FullBufferSize);
 
 private:
     bool WriteWhole(const TEntryJob &Job, quint32 &Crc);
+    bool CanStream(const TEntryJob &Job) const;
     quint32 WriteInflated(const TEntryJob &Job);
     quint32 WriteStreamed(const TEntryJob &Job);
     // Writes exactly the entry's size, block by block as NextBlock gives it, and returns its
@@ -69,8 +75,9 @@ private:
     QFile FArchive;
     libdeflate_decompressor *FDecompressor = nullptr;
     Inflater FInflater;
-    // WholeEntryLimit bytes, allocated on first use: an entry decoded whole keeps its compressed
-    // bytes and then its output here, a streamed entry its blocks. One buffer for both bounds a
-    // worker's memory by their sum, which is what the limit measures.
+    // FBufferSize bytes, allocated on first use: an entry decoded whole keeps its compressed
+    // bytes and then its output here, a streamed entry its blocks or the Inflater's output. One
+    // buffer for all of them bounds the writer's memory by its size and the Inflater's input.
+    qint64 FBufferSize;
     std::unique_ptr<char[]> FBuffer;
 };

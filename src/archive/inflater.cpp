@@ -200,13 +200,14 @@ inline void CopyMatch(unsigned char *out, size_t distance, size_t length)
 
 } // namespace
 
-void Inflater::Reset(Source source)
+void Inflater::Reset(Source source, unsigned char *output)
 {
     // The buffers come with the first stream: a writer that never streams one costs nothing.
-    if (!output_) {
+    if (!input_)
         input_.reset(new unsigned char[InputSize]);
-        output_.reset(new unsigned char[History + MaxBlock + OutputSlack]);
-    }
+    if (!output && !ownOutput_)
+        ownOutput_.reset(new unsigned char[OutputSize]);
+    output_ = output ? output : ownOutput_.get();
     source_ = std::move(source);
     inputPos_ = inputEnd_ = 0;
     sourceEnded_ = false;
@@ -243,7 +244,7 @@ std::span<const char> Inflater::Next(qint64 Count)
         ended_ = true;
     }
     const size_t given = std::min(produced_, target) - handedOut_;
-    const char *const start = reinterpret_cast<const char *>(output_.get() + handedOut_);
+    const char *const start = reinterpret_cast<const char *>(output_ + handedOut_);
     handedOut_ += given;
     return {start, given};
 }
@@ -266,7 +267,7 @@ void Inflater::MakeRoom(qint64 Count)
     if (qint64(handedOut_) + Count <= History + MaxBlock)
         return;
     const size_t keep = std::min(handedOut_, produced_ - std::min<size_t>(produced_, History));
-    std::memmove(output_.get(), output_.get() + keep, produced_ - keep);
+    std::memmove(output_, output_ + keep, produced_ - keep);
     produced_ -= keep;
     handedOut_ -= keep;
 }
@@ -413,7 +414,7 @@ void Inflater::ReadDynamicTables()
 
 void Inflater::CopyStored(size_t Target)
 {
-    unsigned char *const out = output_.get();
+    unsigned char *const out = output_;
     // Whole bytes the bit buffer holds come first.
     while (storedLeft_ > 0 && produced_ < Target && bitCount_ >= 8) {
         const auto byte = uint8_t(bits_);
@@ -441,7 +442,7 @@ void Inflater::CopyStored(size_t Target)
 // checks; near the input's end symbols are decoded one at a time with them.
 void Inflater::DecodeHuffman(size_t Target)
 {
-    unsigned char *const base = output_.get();
+    unsigned char *const base = output_;
     while (produced_ < Target && block_ == Block::Huffman) {
         if (inputEnd_ - inputPos_ < 8)
             LoadInput();
@@ -459,7 +460,7 @@ void Inflater::DecodeHuffman(size_t Target)
 template <bool Safe>
 unsigned char *Inflater::DecodeSymbols(unsigned char *Out, const unsigned char *Stop)
 {
-    const unsigned char *const base = output_.get();
+    const unsigned char *const base = output_;
     const uint32_t *const litLen = litLen_.data();
     const uint32_t *const distances = distance_.data();
     if (Safe)

@@ -19,9 +19,12 @@ public:
     using Source = std::function<qint64(char *Buffer, qint64 Count)>;
 
     static constexpr qint64 MaxBlock = 1 << 20;
+    // What the output takes: the largest block, the history before it and room for a match's overrun.
+    static constexpr qint64 OutputSize = (32 << 10) + MaxBlock + 512;
 
-    // Starts a new stream; the first call.
-    void Reset(Source source);
+    // Starts a new stream; the first call. The output goes to output (OutputSize bytes, kept
+    // by the caller until the next Reset) or, without it, to a buffer of the decoder's own.
+    void Reset(Source source, unsigned char *output = nullptr);
     // The next Count (at most MaxBlock) bytes of output; fewer only when the stream or its input
     // ends first. The bytes stay valid until the next call.
     std::span<const char> Next(qint64 Count);
@@ -38,6 +41,7 @@ private:
     static constexpr qint64 InputSize = 256 * 1024;
     // Room behind a block for the match that crosses its end and the match copies' overrun.
     static constexpr qint64 OutputSlack = 512;
+    static_assert(OutputSize == History + MaxBlock + OutputSlack);
 
     void MakeRoom(qint64 Count);
     void ReadBlockHeader();
@@ -57,7 +61,7 @@ private:
     uint32_t Take(int Count);
 
     Source source_;
-    // Read ahead of the bit buffer; with the output 1.3 MiB, allocated by the first Reset.
+    // Read ahead of the bit buffer, allocated by the first Reset.
     std::unique_ptr<unsigned char[]> input_;
     size_t inputPos_ = 0;
     size_t inputEnd_ = 0;
@@ -67,8 +71,10 @@ private:
     uint64_t bits_ = 0;
     int bitCount_ = 0;
 
-    // The output with at least the last 32 KiB before produced_ kept for matches to reach back.
-    std::unique_ptr<unsigned char[]> output_;
+    // The output with at least the last 32 KiB before produced_ kept for matches to reach back;
+    // the caller's buffer or ownOutput_.
+    unsigned char *output_ = nullptr;
+    std::unique_ptr<unsigned char[]> ownOutput_;
     size_t produced_ = 0;
     size_t handedOut_ = 0;
 

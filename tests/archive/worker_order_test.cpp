@@ -35,6 +35,51 @@ CraftedEntry BigWithWrongCrc()
     return Entry;
 }
 
+QByteArray Noise(qsizetype Size, quint32 Seed)
+{
+    QByteArray Bytes(Size, Qt::Uninitialized);
+    for (char &Byte : Bytes)
+        Byte = char((Seed = Seed * 1103515245 + 12345) >> 16);
+    return Bytes;
+}
+
+// Entries larger than a worker's own buffer, more of them than there are full writers: decoded
+// whole by a full writer, streamed through the Inflater, stored in blocks, and one just small
+// enough for the worker itself; half noise, so their compressed sizes count too.
+QList<CraftedEntry> Large(const QByteArray &Prefix)
+{
+    QList<CraftedEntry> Entries;
+    for (int Index = 0; Index < 4; ++Index) {
+        const QByteArray Name = Prefix + QByteArray::number(Index);
+        const QByteArray Half = Noise(60000 + 50000 * Index, quint32(Index));
+        Entries += CraftedEntry::Deflated(Name + "-whole.bin", Half + FillerText(Index).repeated(8 * Index + 5));
+        Entries += CraftedEntry::Deflated(Name + "-streamed.txt", FillerText(Index).repeated(1200));
+        Entries += CraftedEntry::Stored(Name + "-stored.bin", Half.repeated(3));
+        Entries += CraftedEntry::Deflated(Name + "-own.bin", Noise(120 << 10, quint32(Index + 9)));
+    }
+    return Entries;
+}
+
+// Stored deflate blocks with the first 200 KiB of its content, then a block of the reserved type.
+CraftedEntry LargeCorrupt()
+{
+    const QByteArray Content = Noise(300 << 10, 77);
+    QByteArray Stream;
+    for (qsizetype At = 0; At < 200 << 10; At += 65535) {
+        const QByteArray Part = Content.mid(At, qMin<qsizetype>(65535, (200 << 10) - At));
+        const auto Length = quint16(Part.size());
+        Stream += '\0';
+        Stream += char(Length & 0xFF);
+        Stream += char(Length >> 8);
+        Stream += char(~Length & 0xFF);
+        Stream += char(~Length >> 8 & 0xFF);
+        Stream += Part;
+    }
+    CraftedEntry Entry = CraftedEntry::Deflated("large-bad.bin", Content);
+    Entry.Payload = Stream + '\x07';
+    return Entry;
+}
+
 CraftedEntry ShortStream()
 {
     CraftedEntry Entry = CraftedEntry::Deflated("short.txt", FillerText(2));
@@ -45,7 +90,7 @@ CraftedEntry ShortStream()
 struct OrderCase {
     const char *What;
     QList<CraftedEntry> Inserted; // at Middle, in this order
-    QString Failure;
+    std::optional<QString> Failure;
 };
 
 class WorkerOrderTable : public ExtractionTest, public ::testing::WithParamInterface<OrderCase> {
@@ -98,7 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 "CRC-32 mismatch in \"big.bin\""},
                       OrderCase{"a bad name before a slow failure",
                                 {CraftedEntry::Stored("a|b.txt", "x"), BigWithWrongCrc()},
-                                "Invalid characters in path"}));
+                                "Invalid characters in path"},
+                      OrderCase{"large entries, all sound", Large("large"), std::nullopt},
+                      OrderCase{"large entries, then a corrupt one among them",
+                                Large("a") + QList{LargeCorrupt()} + Large("b"),
+                                "data error"}));
 
 TEST_F(ExtractionTest, AStopEndsTheRunBeforeTheNextEntry)
 {

@@ -1,6 +1,6 @@
 // zipextract [--threads N] ARCHIVE FOLDER: unpacks ARCHIVE into FOLDER with GBK names, as the
 // installer does, writing entries on N threads (default as the installer: one per core, at most
-// three). Silent on success; on failure prints the message and exits with status 1.
+// 8). Silent on success; on failure prints the message and exits with status 1.
 #include "failure.h"
 #include "zip_extract.h"
 

@@ -18,10 +18,8 @@ TEntryPool::TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, in
 {
     // Each queued job holds an open file; a short queue is enough to keep the workers fed.
     FQueueLimit = size_t(qMax(1, 2 * Workers));
-    for (int Writer = 0; Writer < qMin(Workers, FullWriters); ++Writer) {
-        FFullWriters.push_back(std::make_unique<TEntryWriter>(Zip, ArchiveHandlePath, Control));
-        FIdleFullWriters.push_back(FFullWriters.back().get());
-    }
+    for (int Writer = 0; Writer < qMin(Workers, FullWriters); ++Writer)
+        FIdleFullWriters.push_back(std::make_unique<TEntryWriter>(Zip, ArchiveHandlePath, Control));
     for (int Worker = 0; Worker < Workers; ++Worker)
         FWorkers.emplace_back([this] { Work(); });
 }
@@ -122,16 +120,16 @@ void TEntryPool::Work()
 
 void TEntryPool::WriteWithFullWriter(TEntryJob &Job)
 {
-    TEntryWriter *Writer = nullptr;
+    std::unique_ptr<TEntryWriter> Writer;
     {
         std::unique_lock Lock(FLock);
         FChanged.wait(Lock, [this] { return !FIdleFullWriters.empty(); });
-        Writer = FIdleFullWriters.back();
+        Writer = std::move(FIdleFullWriters.back());
         FIdleFullWriters.pop_back();
     }
-    const auto GiveBack = qScopeGuard([this, Writer] {
+    const auto GiveBack = qScopeGuard([this, &Writer] {
         std::lock_guard Lock(FLock);
-        FIdleFullWriters.push_back(Writer);
+        FIdleFullWriters.push_back(std::move(Writer));
         FChanged.notify_all();
     });
     Writer->Write(Job);

@@ -76,7 +76,6 @@ private:
     bool FClosing = false;
     int FFailedIndex = -1;
     std::exception_ptr FFailure;
-    std::vector<std::unique_ptr<TEntryWriter>> FFullWriters;
-    std::vector<TEntryWriter *> FIdleFullWriters;
+    std::vector<std::unique_ptr<TEntryWriter>> FIdleFullWriters; // those not lent to a worker
     std::vector<std::thread> FWorkers;
 };

@@ -78,6 +78,6 @@ private:
     // FBufferSize bytes, allocated on first use: an entry decoded whole keeps its compressed
     // bytes and then its output here, a streamed entry its blocks or the Inflater's output. One
     // buffer for all of them bounds the writer's memory by its size and the Inflater's input.
-    qint64 FBufferSize;
+    const qint64 FBufferSize;
     std::unique_ptr<char[]> FBuffer;
 };

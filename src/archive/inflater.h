@@ -19,8 +19,11 @@ public:
     using Source = std::function<qint64(char *Buffer, qint64 Count)>;
 
     static constexpr qint64 MaxBlock = 1 << 20;
-    // What the output takes: the largest block, the history before it and room for a match's overrun.
-    static constexpr qint64 OutputSize = (32 << 10) + MaxBlock + 512;
+    static constexpr qint64 History = 32768;
+    // Room behind a block for the match that crosses its end and the match copies' overrun.
+    static constexpr qint64 OutputSlack = 512;
+    // What the output takes: the largest block, the history before it and the slack after it.
+    static constexpr qint64 OutputSize = History + MaxBlock + OutputSlack;
 
     // Starts a new stream; the first call. The output goes to output (OutputSize bytes, kept
     // by the caller until the next Reset) or, without it, to a buffer of the decoder's own.
@@ -37,11 +40,7 @@ private:
     static constexpr int LitLenBits = 11;
     static constexpr int DistanceBits = 8;
     static constexpr int CodeLengthBits = 7;
-    static constexpr qint64 History = 32768;
     static constexpr qint64 InputSize = 256 * 1024;
-    // Room behind a block for the match that crosses its end and the match copies' overrun.
-    static constexpr qint64 OutputSlack = 512;
-    static_assert(OutputSize == History + MaxBlock + OutputSlack);
 
     void MakeRoom(qint64 Count);
     void ReadBlockHeader();

@@ -8,22 +8,12 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray Noise(qsizetype Size, quint32 Seed)
-{
-    QByteArray Bytes(Size, Qt::Uninitialized);
-    QRandomGenerator Random(Seed);
-    for (char &Byte : Bytes)
-        Byte = char(Random.generate());
-    return Bytes;
-}
 
 CraftedEntry WithMethod(CraftedEntry Entry, quint16 Method)
 {

@@ -15,15 +15,6 @@
 
 namespace {
 
-QByteArray Noise(qsizetype Size, unsigned Seed)
-{
-    std::mt19937 Random(Seed);
-    QByteArray Bytes(Size, Qt::Uninitialized);
-    for (char &Byte : Bytes)
-        Byte = char(Random());
-    return Bytes;
-}
-
 // Words from a small vocabulary with noise between them: matches at every distance and length.
 QByteArray Text(qsizetype Size, unsigned Seed)
 {

@@ -35,14 +35,6 @@ CraftedEntry BigWithWrongCrc()
     return Entry;
 }
 
-QByteArray Noise(qsizetype Size, quint32 Seed)
-{
-    QByteArray Bytes(Size, Qt::Uninitialized);
-    for (char &Byte : Bytes)
-        Byte = char((Seed = Seed * 1103515245 + 12345) >> 16);
-    return Bytes;
-}
-
 // Entries larger than a worker's own buffer, more of them than there are full writers: decoded
 // whole by a full writer, streamed through the Inflater, stored in blocks, and one just small
 // enough for the worker itself; half noise, so their compressed sizes count too.

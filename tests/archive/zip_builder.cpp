@@ -1,5 +1,6 @@
 #include "zip_builder.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 #include <zlib.h>
 
@@ -20,6 +21,15 @@ void Put32(QByteArray &Out, quint32 Value)
 }
 
 } // namespace
+
+QByteArray Noise(qsizetype Size, quint32 Seed)
+{
+    QByteArray Bytes(Size, Qt::Uninitialized);
+    QRandomGenerator Random(Seed);
+    for (char &Byte : Bytes)
+        Byte = char(Random.generate());
+    return Bytes;
+}
 
 quint32 Crc32(const QByteArray &Bytes)
 {

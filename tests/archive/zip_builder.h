@@ -32,6 +32,8 @@ inline CraftedEntry Sharing(CraftedEntry Entry, int Index)
     return Entry;
 }
 
+// Size random bytes, the same for the same seed.
+QByteArray Noise(qsizetype Size, quint32 Seed);
 quint32 Crc32(const QByteArray &Bytes);
 // Level and strategy as zlib's deflateInit2 takes them (0: Z_DEFAULT_STRATEGY).
 QByteArray RawDeflate(const QByteArray &Content, int Level = 6, int Strategy = 0);

@@ -3,12 +3,12 @@
 #include <QFile>
 
 bool AcceptDownloadedArchive(const QString &archivePath, const QString &publicKey, ArchiveVerdict &verdict,
-                             const std::atomic<bool> *stop)
+                             const std::atomic<bool> *stop, StreamedArchiveHash *written)
 {
     verdict = ArchiveVerdict();
     if (publicKey.isEmpty())
         return true;
-    verdict = VerifySignedArchive(archivePath, publicKey.toLatin1(), stop);
+    verdict = VerifySignedArchive(archivePath, publicKey.toLatin1(), stop, written);
     if (!verdict.ok)
         QFile::remove(archivePath);
     return verdict.ok;

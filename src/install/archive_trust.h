@@ -13,9 +13,11 @@ inline constexpr char16_t TamperedArchiveNotice[] =
 // The step of the install flow after the archive is in place: without a key (an unsigned
 // product) the archive is accepted as it is; with one it must verify, and an archive that does
 // not is deleted at once. The verdict (key id, trusted comment or reason) is for the run log;
-// it stays empty without a key. A stop ends the check as a failure.
+// it stays empty without a key. A stop ends the check as a failure. The hash taken during the
+// download, when given, spares reading the archive again.
 bool AcceptDownloadedArchive(const QString &archivePath, const QString &publicKey, ArchiveVerdict &verdict,
-                             const std::atomic<bool> *stop = nullptr);
+                             const std::atomic<bool> *stop = nullptr,
+                             StreamedArchiveHash *written = nullptr);
 
 // One line for the run log: the key id and the outcome with its trusted comment or reason.
 QString ArchiveVerdictText(const ArchiveVerdict &verdict);

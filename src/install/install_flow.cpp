@@ -74,6 +74,7 @@ private:
     TForm2 &form_;
     SessionState &session_ = form_.Session;
     QString temporaryPath_;
+    StreamedArchiveHash written_; // of the download, with a key to check it against
 };
 
 void InstallRun::Run()
@@ -192,6 +193,9 @@ bool InstallRun::Download(QFile &temporary)
             PumpEvents();
         };
         ByteSink sink(temporary);
+        // Hashed as it arrives, so that the signature check after it need not read it again.
+        if (!form_.Settings.PublicKey.isEmpty())
+            sink.OnWritten = [this](qint64 position, QByteArrayView bytes) { written_.Written(position, bytes); };
         download.Get(session_.DownloadAddress, sink);
     } catch (const std::exception &error) {
         if (form_.closedDuringInstall) {
@@ -234,8 +238,8 @@ bool InstallRun::Verify()
     bool accepted = false;
     TExtractControl control;
     RunWatched(control, 0,
-               [&accepted, &verdict, &control, archive = session_.ArchivePath, key = form_.Settings.PublicKey] {
-                   accepted = AcceptDownloadedArchive(archive, key, verdict, &control.Stop);
+               [this, &accepted, &verdict, &control, archive = session_.ArchivePath, key = form_.Settings.PublicKey] {
+                   accepted = AcceptDownloadedArchive(archive, key, verdict, &control.Stop, &written_);
                });
     if (form_.closedDuringInstall) {
         form_.runLog.Note(QStringLiteral("signature check cancelled by closing the window"));

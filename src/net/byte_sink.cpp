@@ -49,7 +49,10 @@ void ByteSink::Write(QByteArrayView bytes)
     // A file keeps small writes in its own buffer and would only fail on a later flush,
     // after the transfer had been reported done; each piece goes to disk now.
     auto *file = qobject_cast<QFileDevice *>(&device_);
+    const qint64 position = device_.pos();
     if (device_.write(bytes.data(), bytes.size()) != bytes.size() || (file && !file->flush()))
         throw Failure(QStringLiteral("EWriteError"),
                       QStringLiteral("Stream write error: ") + device_.errorString());
+    if (OnWritten)
+        OnWritten(position, bytes);
 }

@@ -42,9 +42,10 @@ std::optional<Layout> FindLayout(QFile &file, QString *reason)
 }
 
 // The unsigned archive's bytes, that is the bytes before the comment length and two zero bytes,
-// hashed or whole.
+// hashed or whole. With a hash taken as the archive was written, only the bytes it lacks are read.
 std::optional<QByteArray> MessageOf(QFile &file, qint64 lengthField, bool prehashed, QString *reason,
-                                    const std::atomic<bool> *stop = nullptr)
+                                    const std::atomic<bool> *stop = nullptr,
+                                    StreamedArchiveHash *written = nullptr)
 {
     if (!prehashed && lengthField + 2 > LongestLegacyArchive) {
         *reason =
@@ -52,13 +53,16 @@ std::optional<QByteArray> MessageOf(QFile &file, qint64 lengthField, bool prehas
                 .arg(LongestLegacyArchive >> 20);
         return std::nullopt;
     }
-    if (!file.seek(0)) {
+    DataHash *taken = prehashed && written ? written->Take(file.size(), lengthField) : nullptr;
+    DataHash fresh;
+    DataHash &hash = taken ? *taken : fresh;
+    const qint64 from = taken ? written->Hashed() : 0;
+    if (!file.seek(from)) {
         *reason = QStringLiteral("cannot read the archive: ") + file.errorString();
         return std::nullopt;
     }
-    DataHash hash;
     QByteArray whole;
-    for (qint64 left = lengthField; left > 0;) {
+    for (qint64 left = lengthField - from; left > 0;) {
         if (stop && stop->load(std::memory_order_relaxed)) {
             *reason = QStringLiteral("the check was stopped");
             return std::nullopt;
@@ -104,8 +108,51 @@ std::optional<Layout> UnsignedLayout(QFile &file, QString *reason)
 
 } // namespace
 
+StreamedArchiveHash::StreamedArchiveHash()
+{
+    hash_.emplace();
+}
+
+void StreamedArchiveHash::Written(qint64 position, QByteArrayView bytes)
+{
+    if (position == 0 && (hashed_ > 0 || !held_.isEmpty() || !inOrder_)) {
+        hash_.emplace();
+        hashed_ = 0;
+        held_.clear();
+        inOrder_ = true;
+    }
+    if (!inOrder_)
+        return;
+    if (position != hashed_ + held_.size()) {
+        inOrder_ = false;
+        held_ = QByteArray();
+        return;
+    }
+    held_.append(bytes);
+    if (held_.size() >= HashEvery + HeldBack) {
+        const qsizetype ready = held_.size() - HeldBack;
+        hash_->Add(held_.constData(), ready);
+        hashed_ += ready;
+        held_.remove(0, ready);
+    }
+}
+
+bool StreamedArchiveHash::Covers(qint64 fileSize, qint64 messageEnd) const
+{
+    return inOrder_ && hashed_ + held_.size() == fileSize && hashed_ <= messageEnd;
+}
+
+DataHash *StreamedArchiveHash::Take(qint64 fileSize, qint64 messageEnd)
+{
+    if (!Covers(fileSize, messageEnd))
+        return nullptr;
+    inOrder_ = false;
+    held_ = QByteArray();
+    return &*hash_;
+}
+
 ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray &publicKeyLine,
-                                   const std::atomic<bool> *stop)
+                                   const std::atomic<bool> *stop, StreamedArchiveHash *written)
 {
     ArchiveVerdict verdict;
     const std::optional<PublicKey> key = ParsePublicKeyLine(publicKeyLine);
@@ -134,7 +181,7 @@ ArchiveVerdict VerifySignedArchive(const QString &archivePath, const QByteArray 
     if (!signature)
         return verdict;
     const std::optional<QByteArray> message =
-        MessageOf(file, layout->lengthField, signature->prehashed, &verdict.reason, stop);
+        MessageOf(file, layout->lengthField, signature->prehashed, &verdict.reason, stop, written);
     if (!message)
         return verdict;
     verdict.reason = CheckSignature(*key, *signature, *message);

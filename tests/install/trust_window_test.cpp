@@ -117,6 +117,73 @@ TEST_F(TrustTest, AnArchiveTheKeyDoesNotVouchForIsDeletedAndNothingRuns)
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup/ran.txt")));
 }
 
+// The download is hashed on its way in, and a cut-off one is started over or resumed: the
+// check must cover every byte of the archive either way, those before the cut and after it.
+TEST_F(TrustTest, ASignedDownloadCutOffHalfwayIsCheckedWhole)
+{
+    const Publisher publisher;
+    // Megabytes, so that most of it is hashed during the download.
+    const QByteArray archive = publisher.Sign(
+        StoredZip({{SetupName, MarkerScript(), 0755}, {"data.bin", Noise(3 << 20, 17)}, {"readme.txt", "hello"}}));
+    const qsizetype cut = archive.size() / 2;
+    QByteArray alteredAfterCut = archive;
+    alteredAfterCut[archive.indexOf("hello")] = 'j';
+    QByteArray alteredBeforeCut = archive;
+    alteredBeforeCut[cut / 2] = char(alteredBeforeCut[cut / 2] ^ 1); // in data.bin
+
+    // The first reply offers ranges and is cut off; the second carries the rest, from a
+    // server that may serve other bytes than before.
+    const auto resumed = [&](const QByteArray &first, const QByteArray &rest) {
+        ScriptServer::Reply begun = ScriptServer::Ok(first, "application/zip");
+        begun.head += "Accept-Ranges: bytes\r\nETag: \"v1\"\r\n";
+        begun.cutAfter = cut;
+        const ScriptServer::Reply remainder{
+            "HTTP/1.1 206 Partial Content\r\nContent-Type: application/zip\r\nContent-Length: " +
+                QByteArray::number(rest.size() - cut) + "\r\nContent-Range: bytes " + QByteArray::number(cut) +
+                "-" + QByteArray::number(rest.size() - 1) + "/" + QByteArray::number(rest.size()) + "\r\n",
+            rest.mid(cut)};
+        return QList<ScriptServer::Reply>{begun, remainder};
+    };
+    ScriptServer::Reply cutOff = ScriptServer::Ok(alteredBeforeCut, "application/zip");
+    cutOff.cutAfter = cut;
+    struct Case {
+        const char *name;
+        QList<ScriptServer::Reply> replies;
+        bool installs;
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"started over, other bytes before the cut", {cutOff, ScriptServer::Ok(archive, "application/zip")}, true,
+         "retry 1 of 5"},
+        {"resumed", resumed(archive, archive), true, "resuming at byte"},
+        {"resumed, a byte altered after the cut", resumed(archive, alteredAfterCut), false, "resuming at byte"},
+        {"resumed, a byte altered before the cut", resumed(alteredBeforeCut, archive), false, "resuming at byte"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetQuit();
+        notices.clear();
+        QDir(Download()).removeRecursively();
+        ServeVersion("/soft/setup.zip", {});
+        for (const ScriptServer::Reply &reply : c.replies)
+            server.Next("/soft/setup.zip", reply);
+        publicKey = publisher.PublicKey();
+        Open();
+        form->ComboBox1->setCurrentIndex(0);
+        form->Button1Click();
+        if (c.installs) {
+            EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
+            EXPECT_TRUE(AwaitFile(Download() + QStringLiteral("setup/ran.txt")));
+        } else {
+            EXPECT_EQ(notices, QStringList{QString::fromUtf16(TamperedArchiveNotice)});
+            EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));
+            EXPECT_TRUE(QDir(Download() + QStringLiteral("setup")).isEmpty());
+        }
+        EXPECT_TRUE(Log().contains(QString::fromLatin1(c.logged))) << Log().toStdString();
+        form.reset();
+    }
+}
+
 TEST_F(TrustTest, WithoutAKeyAnUnsignedArchiveInstallsAsBefore)
 {
     Install(Product());

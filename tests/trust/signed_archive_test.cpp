@@ -1,4 +1,5 @@
-// What verification refuses, each case one altered copy of the same signed archive.
+// What verification refuses, each case one altered copy of the same signed archive, read from
+// disk and hashed as it was written; and what a hash taken while writing may stand for.
 #include "minisign.h"
 #include "signed_archive.h"
 #include "zip_builder.h"
@@ -15,8 +16,10 @@
 
 namespace {
 
+// Large enough that most of it is hashed while written, the end record and signature not.
 const QByteArray Unsigned = BuildZip({CraftedEntry::Deflated("setup.sh", "#!/bin/sh\necho installed\n"),
-                                      CraftedEntry::Stored("readme.txt", "read me")});
+                                      CraftedEntry::Stored("readme.txt", "read me"),
+                                      CraftedEntry::Stored("data.bin", Noise(3 << 20, 11))});
 
 // The signature made for Unsigned, and Unsigned with it as the comment.
 QByteArray SignatureOf(const SecretKey &key, const QByteArray &archive, bool prehashed,
@@ -86,6 +89,15 @@ protected:
     {
         return VerifySignedArchive(Write(bytes), PublicKeyLine(key));
     }
+    // As a download writes the archive: in pieces of 64 KiB, hashed on the way.
+    ArchiveVerdict VerifyAsWritten(const QByteArray &bytes, const PublicKey &key = Keys.first)
+    {
+        StreamedArchiveHash written;
+        for (qsizetype at = 0; at < bytes.size(); at += Piece)
+            written.Written(at, QByteArrayView(bytes).sliced(at, qMin(Piece, bytes.size() - at)));
+        return VerifySignedArchive(Write(bytes), PublicKeyLine(key), nullptr, &written);
+    }
+    static constexpr qsizetype Piece = 64 << 10;
     QTemporaryDir dir;
 };
 
@@ -153,13 +165,17 @@ class Refused : public SignedArchive, public ::testing::WithParamInterface<Refus
 TEST_P(Refused, WithTheReason)
 {
     const RefusedCase &Case = GetParam();
-    const ArchiveVerdict verdict = Verify(Case.Archive, Case.OtherKey ? OtherKeys.first : Keys.first);
-    EXPECT_FALSE(verdict.ok);
-    EXPECT_TRUE(verdict.reason.startsWith(QString::fromUtf8(Case.Reason))) << verdict.reason.toStdString();
-    EXPECT_TRUE(verdict.trustedComment.isEmpty());
+    const PublicKey &key = Case.OtherKey ? OtherKeys.first : Keys.first;
+    for (const bool asWritten : {false, true}) {
+        SCOPED_TRACE(asWritten ? "hashed as written" : "read from disk");
+        const ArchiveVerdict verdict = asWritten ? VerifyAsWritten(Case.Archive, key) : Verify(Case.Archive, key);
+        EXPECT_FALSE(verdict.ok);
+        EXPECT_TRUE(verdict.reason.startsWith(QString::fromUtf8(Case.Reason))) << verdict.reason.toStdString();
+        EXPECT_TRUE(verdict.trustedComment.isEmpty());
+    }
 }
 
-const qsizetype CentralDirectory = Unsigned.indexOf("PK\x01\x02");
+const qsizetype CentralDirectory = qFromLittleEndian<quint32>(Unsigned.constData() + Unsigned.size() - 6);
 const qsizetype EntryData = Unsigned.indexOf("readme.txt") + 10; // the stored entry's data
 
 INSTANTIATE_TEST_SUITE_P(
@@ -186,6 +202,71 @@ INSTANTIATE_TEST_SUITE_P(
                     WithComment(Unsigned, QByteArray(Text).replace("from test key", "\x01")),
                     "the signature is malformed: it holds control bytes"},
         RefusedCase{"not a ZIP archive at all", "just text", "the archive is not signed: no ZIP"}));
+
+// The writes a download may make: a cut-off body started over from its first byte, a resumed
+// one, and what can only come from writes that were not the whole file in order, after which
+// the archive is read from disk again.
+struct WritesCase {
+    const char *What;
+    QList<std::pair<qsizetype, QByteArray>> Writes; // position and bytes
+    bool HashUsed;
+};
+
+void PrintTo(const WritesCase &Case, std::ostream *Out)
+{
+    *Out << Case.What;
+}
+
+QList<std::pair<qsizetype, QByteArray>> InPieces(const QByteArray &Bytes, qsizetype Piece, qsizetype From = 0)
+{
+    QList<std::pair<qsizetype, QByteArray>> writes;
+    for (qsizetype at = From; at < Bytes.size(); at += Piece)
+        writes.append({at, Bytes.mid(at, Piece)});
+    return writes;
+}
+
+const qsizetype Half = Signed.size() / 2;
+
+class HashedAsWritten : public SignedArchive, public ::testing::WithParamInterface<WritesCase> {};
+
+TEST_P(HashedAsWritten, VerifiesTheFileOnDisk)
+{
+    const WritesCase &Case = GetParam();
+    StreamedArchiveHash written;
+    for (const auto &[at, bytes] : Case.Writes)
+        written.Written(at, bytes);
+    const qint64 messageEnd = Unsigned.size() - 2; // where the comment length would be
+    EXPECT_EQ(written.Covers(Signed.size(), messageEnd), Case.HashUsed);
+    const ArchiveVerdict verdict = VerifySignedArchive(Write(Signed), PublicKeyLine(Keys.first), nullptr, &written);
+    EXPECT_TRUE(verdict.ok) << verdict.reason.toStdString();
+    EXPECT_FALSE(written.Covers(Signed.size(), messageEnd)) << "a hash is used up by the check that uses it";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, HashedAsWritten,
+    ::testing::Values(
+        WritesCase{"in pieces of 64 KiB", InPieces(Signed, 64 << 10), true},
+        WritesCase{"in one piece", {{0, Signed}}, true},
+        WritesCase{"in pieces of a mebibyte and a byte", InPieces(Signed, (1 << 20) + 1), true},
+        WritesCase{"other bytes, then started over",
+                   InPieces(Noise(2 << 20, 5), 64 << 10) + InPieces(Signed, 64 << 10), true},
+        WritesCase{"cut off, then resumed", InPieces(Signed.left(Half), 1000) + InPieces(Signed, 4096, Half),
+                   true},
+        WritesCase{"a gap: the rest written past the end of the first part",
+                   {{0, Signed.left(Half)}, {Half + 1, Signed.mid(Half + 1)}}, false},
+        WritesCase{"a part written again", {{0, Signed.left(Half)}, {Half - 10, Signed.mid(Half - 10)}}, false},
+        WritesCase{"only the first part", {{0, Signed.left(Half)}}, false}));
+
+// A legacy signature signs the archive itself, not its hash: the hash taken is of no use.
+TEST_F(SignedArchive, LegacySignatureReadsTheArchive)
+{
+    const QByteArray legacy = WithComment(Unsigned, SignatureOf(Keys.second, Unsigned, false));
+    StreamedArchiveHash written;
+    written.Written(0, legacy);
+    const ArchiveVerdict verdict = VerifySignedArchive(Write(legacy), PublicKeyLine(Keys.first), nullptr, &written);
+    EXPECT_TRUE(verdict.ok) << verdict.reason.toStdString();
+    EXPECT_TRUE(written.Covers(legacy.size(), Unsigned.size() - 2));
+}
 
 TEST_F(SignedArchive, MalformedKeyRefusesEverything)
 {

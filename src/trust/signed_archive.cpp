@@ -113,9 +113,21 @@ StreamedArchiveHash::StreamedArchiveHash()
     hash_.emplace();
 }
 
+StreamedArchiveHash::~StreamedArchiveHash()
+{
+    Settle();
+}
+
+void StreamedArchiveHash::Settle()
+{
+    if (hashing_.valid())
+        hashing_.get();
+}
+
 void StreamedArchiveHash::Written(qint64 position, QByteArrayView bytes)
 {
     if (position == 0 && (hashed_ > 0 || !held_.isEmpty() || !inOrder_)) {
+        Settle();
         hash_.emplace();
         hashed_ = 0;
         held_.clear();
@@ -130,10 +142,12 @@ void StreamedArchiveHash::Written(qint64 position, QByteArrayView bytes)
     }
     held_.append(bytes);
     if (held_.size() >= HashEvery + HeldBack) {
-        const qsizetype ready = held_.size() - HeldBack;
-        hash_->Add(held_.constData(), ready);
-        hashed_ += ready;
-        held_.remove(0, ready);
+        QByteArray block = std::exchange(held_, held_.last(HeldBack));
+        block.truncate(block.size() - HeldBack);
+        hashed_ += block.size();
+        Settle();
+        hashing_ = std::async(std::launch::async,
+                              [this, block = std::move(block)] { hash_->Add(block.constData(), block.size()); });
     }
 }
 
@@ -146,6 +160,7 @@ DataHash *StreamedArchiveHash::Take(qint64 fileSize, qint64 messageEnd)
 {
     if (!Covers(fileSize, messageEnd))
         return nullptr;
+    Settle();
     inOrder_ = false;
     held_ = QByteArray();
     return &*hash_;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <future>
 #include <optional>
 
 // A signed archive is the unsigned archive A (whose end record, with comment length 0, ends
@@ -25,10 +26,15 @@ struct ArchiveVerdict {
 // after its download takes seconds, while the download itself leaves time to spare. What is
 // checked then is what was written. Writes come in order; one at 0 starts over (a download
 // that begins its body again), and any other jump gives the hash up, so that the check reads
-// the whole archive as without it.
+// the whole archive as without it. The hashing runs beside the writer, a mebibyte at a time,
+// so that a fast download does not wait for it.
 class StreamedArchiveHash {
 public:
     StreamedArchiveHash();
+    ~StreamedArchiveHash();
+    StreamedArchiveHash(const StreamedArchiveHash &) = delete;
+    StreamedArchiveHash &operator=(const StreamedArchiveHash &) = delete;
+
     void Written(qint64 position, QByteArrayView bytes);
 
     // Whether all that was written, in order, is the file of fileSize bytes, and the bytes
@@ -45,7 +51,11 @@ private:
     static constexpr qsizetype HeldBack = 65535;
     static constexpr qsizetype HashEvery = 1 << 20;
 
-    std::optional<DataHash> hash_; // of the first hashed_ bytes
+    // Waits for the block being hashed.
+    void Settle();
+
+    std::optional<DataHash> hash_; // of the first hashed_ bytes, once settled
+    std::future<void> hashing_;    // the last block handed to it
     qint64 hashed_ = 0;
     QByteArray held_; // the bytes written after those
     bool inOrder_ = true;

@@ -24,12 +24,20 @@ void ByteSink::Seek(qint64 position)
         throw Failure(QStringLiteral("EStreamError"), device_.errorString());
 }
 
+void ByteSink::CheckRoomFor(qint64 size) const
+{
+    if (MaxSize >= 0 && size > MaxSize)
+        throw Failure(QStringLiteral("EStreamError"),
+                      QStringLiteral("The body is larger than %1 bytes").arg(MaxSize));
+}
+
 void ByteSink::SetSize(qint64 size)
 {
     // A size that stands is left alone: ext4 writes a file cut to nothing out in full when it
     // is closed, which held the window for 120 to 140 ms after a 200 MB download.
     if (Size() == size)
         return;
+    CheckRoomFor(size);
     if (auto *file = qobject_cast<QFileDevice *>(&device_)) {
         if (!file->resize(size))
             throw Failure(QStringLiteral("EStreamError"), file->errorString());
@@ -50,6 +58,7 @@ void ByteSink::Write(QByteArrayView bytes)
     // after the transfer had been reported done; each piece goes to disk now.
     auto *file = qobject_cast<QFileDevice *>(&device_);
     const qint64 position = device_.pos();
+    CheckRoomFor(position + bytes.size());
     if (device_.write(bytes.data(), bytes.size()) != bytes.size() || (file && !file->flush()))
         throw Failure(QStringLiteral("EWriteError"),
                       QStringLiteral("Stream write error: ") + device_.errorString());

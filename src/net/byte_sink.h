@@ -14,6 +14,8 @@ public:
 
     // Told of each write once it is done, with the position it began at.
     std::function<void(qint64 position, QByteArrayView bytes)> OnWritten;
+    // The most the sink may hold, or -1; a body that would make it larger fails before it does.
+    qint64 MaxSize = -1;
 
     qint64 Position() const;
     qint64 Size() const;
@@ -22,5 +24,7 @@ public:
     void Write(QByteArrayView bytes);
 
 private:
+    void CheckRoomFor(qint64 size) const;
+
     QIODevice &device_;
 };

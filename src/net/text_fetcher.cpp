@@ -10,6 +10,7 @@ QByteArray FetchBytes(const QString &address)
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     ByteSink sink(buffer);
+    sink.MaxSize = LongestFetchedBody;
     HttpClient client;
     client.Get(address, sink);
     client.Disconnect();

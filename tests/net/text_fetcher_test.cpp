@@ -1,3 +1,4 @@
+#include "failure.h"
 #include "qt_print.h"
 #include "scripted_server.h"
 #include "text.h"
@@ -50,6 +51,41 @@ TEST(FetchText, DecodesTheWholeBodyOrGivesNothing)
         ScriptedServer server({{Step::ExpectRequest(), Step::Reply(c.reply), Step::CloseOrderly()}});
         const QString address = c.reply.isEmpty() ? u"http://127.0.0.1:1/"_qs : server.Url("/t");
         EXPECT_EQ(FetchText(address, c.codePage), c.want);
+    }
+}
+
+// A server that sends without end, or declares a body of gigabytes, costs at most the bound
+// in memory: the fetch fails then, as for any other failure.
+TEST(FetchBytes, StopsAtTheBound)
+{
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    const QByteArray full(LongestFetchedBody, 'b');
+    const QByteArray longer = full + "b";
+    const struct {
+        const char *name;
+        QByteArray reply;
+        bool fetched;
+    } cases[] = {
+        {"exactly the bound", ok + "Content-Length: " + QByteArray::number(full.size()) + "\r\n\r\n" + full, true},
+        {"until close, exactly the bound", ok + "\r\n" + full, true},
+        {"a declared length past it", ok + "Content-Length: 40000000000\r\n\r\nbbbb", false},
+        {"until close, past it", ok + "\r\n" + longer, false},
+        {"chunked, past it",
+         ok + "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(longer.size(), 16) + "\r\n" + longer +
+             "\r\n0\r\n\r\n",
+         false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server({{Step::ExpectRequest(), Step::Reply(c.reply), Step::CloseOrderly()}});
+        try {
+            const QByteArray body = FetchBytes(server.Url("/t"));
+            EXPECT_TRUE(c.fetched);
+            EXPECT_EQ(body.size(), full.size());
+        } catch (const Failure &failure) {
+            EXPECT_FALSE(c.fetched) << failure.Message().toStdString();
+            EXPECT_TRUE(failure.Message().contains(u"larger than"_qs)) << failure.Message().toStdString();
+        }
     }
 }
 

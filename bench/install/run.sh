@@ -66,18 +66,40 @@ run_window() {
     else xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$bench" "$1" 2>>"$work/window.log"; fi
 }
 median() { sort -n | sed -n 2p; }
+# "NAME: runs ... ms, median ... ms" for field FIELD of the lines that follow.
+report() {
+    local name=$1 field=$2
+    shift 2
+    local values
+    values=$(printf '%s\n' "$@" | cut -d' ' -f"$field")
+    echo "$name: runs $(echo $values) ms, median $(echo "$values" | median) ms"
+}
+# The window's steps from its run log, in ms: "download check unpacking", where check is the
+# time from the download's end to the unpacking's start (the rename, and the signature check
+# when the package has a key).
+steps() {
+    local log=$1/download/installer.log
+    at() { date -d "$(grep -m1 -e "$1" "$log" | cut -c1-23)" +%s%3N; }
+    local got=$(at "  downloaded ") unpacking=$(at "  unpacking into ")
+    local checked=$unpacking
+    grep -q "  signature: " "$log" && checked=$(at "  signature: ")
+    echo "$((got - $(at "  GET ${base}files/"))) $((checked - got)) $(($(at "  unpacked$") - unpacking))"
+}
 
-peer_times=() window_lines=()
+peer_times=() peer_steps=() window_lines=() step_lines=()
 for run in 1 2 3; do
     peer=$work/rounds/$run/peer program=$work/rounds/$run/program
     mkdir -p "$peer/bench" "$program" && cp "$work/pack.db" "$program/"
     sync
     start=$(date +%s%N)
     curl -s -o "$peer/bench.zip" "${base}files/bench.zip"
+    fetched=$(date +%s%N)
     bsdtar -xf "$peer/bench.zip" -C "$peer/bench"
     peer_times+=("$(( ($(date +%s%N) - start) / 1000000 ))")
+    peer_steps+=("$(( (fetched - start) / 1000000 )) $(( ($(date +%s%N) - fetched) / 1000000 ))")
     sync
     window_lines+=("$(run_window "$program")")
+    step_lines+=("$(steps "$program")")
     [ -f "$program/download/bench/setup-ran.txt" ] || sleep 1
     [ -f "$program/download/bench/setup-ran.txt" ] || { echo "the window's install did not start the setup program" >&2; exit 1; }
 done
@@ -89,6 +111,11 @@ echo "window (Button1Click) : runs $(printf '%s\n' "${window_lines[@]}" | cut -d
 awk -v w="$window_ms" -v p="$peer_ms" 'BEGIN {
     printf "window: %.2f x curl + bsdtar (goal: at most 1.0 x); without its 1 s pause: %d ms = %.2f x\n",
         w / p, w - 1000, (w - 1000) / p }'
+report "curl -o" 1 "${peer_steps[@]}"
+report "bsdtar -xf" 2 "${peer_steps[@]}"
+report "window's download" 1 "${step_lines[@]}"
+report "window's rename and signature check" 2 "${step_lines[@]}"
+report "window's unpacking" 3 "${step_lines[@]}"
 for line in "${window_lines[@]}"; do
     set -- $line
     echo "  repaints (asked for every 10 ms): $2, longest gap $3 ms;" \

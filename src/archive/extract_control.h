@@ -12,7 +12,7 @@ struct TExtractControl {
 };
 
 struct TExtractOptions {
-    // Threads that write entries' data; 0: one per core, at most three (a memory bound). 1 keeps
+    // Threads that write entries' data; 0: one per core, at most TEntryPool::MaxWorkers. 1 keeps
     // everything on the caller's thread.
     int Threads = 0;
     TExtractControl *Control = nullptr;

@@ -1,7 +1,6 @@
 #include "entry_pool.h"
 
 #include <QScopeGuard>
-#include <QThread>
 
 int TEntryPool::WorkersFor(int Threads)
 {
@@ -20,8 +19,10 @@ TEntryPool::TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, in
     FQueueLimit = size_t(qMax(1, 2 * Workers));
     for (int Writer = 0; Writer < qMin(Workers, FullWriters); ++Writer)
         FIdleFullWriters.push_back(std::make_unique<TEntryWriter>(Zip, ArchiveHandlePath, Control));
-    for (int Worker = 0; Worker < Workers; ++Worker)
-        FWorkers.emplace_back([this] { Work(); });
+    for (int Worker = 0; Worker < Workers; ++Worker) {
+        FWorkers.emplace_back(QThread::create([this] { Work(); }));
+        FWorkers.back()->start();
+    }
 }
 
 TEntryPool::~TEntryPool()
@@ -142,8 +143,8 @@ void TEntryPool::Join()
         FClosing = true;
         FChanged.notify_all();
     }
-    for (std::thread &Worker : FWorkers)
-        Worker.join();
+    for (const std::unique_ptr<QThread> &Worker : FWorkers)
+        Worker->wait();
     FWorkers.clear();
 }
 

@@ -3,6 +3,7 @@
 #include "entry_writer.h"
 
 #include <QHash>
+#include <QThread>
 
 #include <condition_variable>
 #include <deque>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <vector>
 
 // Writes file entries on worker threads while the reader goes on in directory order. The
@@ -77,5 +77,8 @@ private:
     int FFailedIndex = -1;
     std::exception_ptr FFailure;
     std::vector<std::unique_ptr<TEntryWriter>> FIdleFullWriters; // those not lent to a worker
-    std::vector<std::thread> FWorkers;
+    // Qt's threads, not the standard library's: on Windows, Qt cleans up after a thread it did
+    // not start (and that used a QFile) later, on a thread of its own, which can still be at
+    // it when the program ends and then brings it down.
+    std::vector<std::unique_ptr<QThread>> FWorkers;
 };

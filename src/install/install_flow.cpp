@@ -20,10 +20,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <functional>
-#include <future>
 
 namespace {
 
@@ -296,29 +296,36 @@ bool InstallRun::Unpack(const QString &unpackFolder)
 
 void InstallRun::RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work)
 {
-    std::future<void> done = std::async(std::launch::async, work);
-    // However this thread leaves, the work stops before what it uses goes out of scope.
-    struct StopOnLeave {
-        TExtractControl &control;
-        std::future<void> &done;
-        ~StopOnLeave()
-        {
-            if (done.valid()) {
-                control.Stop = true;
-                done.wait();
-            }
+    // A thread of Qt's: Qt on Windows cleans up after a thread it did not start (the work opens
+    // files with QFile) later, on a thread of its own, which can still be at it when the program
+    // ends, as it does soon after a failure here, and then brings it down.
+    std::exception_ptr failure;
+    const std::unique_ptr<QThread> worker(QThread::create([&work, &failure] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
         }
-    } stopOnLeave{control, done};
+    }));
+    worker->start();
+    // However this thread leaves, the work stops before what it uses goes out of scope.
+    const auto stopOnLeave = qScopeGuard([&control, &worker] {
+        if (!worker->isFinished()) {
+            control.Stop = true;
+            worker->wait();
+        }
+    });
 
     form_.onUnpacked(control.Written.load(), total);
-    while (done.wait_for(std::chrono::milliseconds(WaitSliceMs)) != std::future_status::ready) {
+    while (!worker->wait(QDeadlineTimer(WaitSliceMs))) {
         PumpEvents();
         if (form_.closedDuringInstall)
             control.Stop = true;
         form_.onUnpacked(control.Written.load(), total);
     }
     form_.onUnpacked(control.Written.load(), total);
-    done.get(); // the work's failure, or the stop a close asked for
+    if (failure)
+        std::rethrow_exception(failure); // the work's failure, or the stop a close asked for
 }
 
 bool InstallRun::Pump(int times)

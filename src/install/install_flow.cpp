@@ -296,9 +296,7 @@ bool InstallRun::Unpack(const QString &unpackFolder)
 
 void InstallRun::RunWatched(TExtractControl &control, quint64 total, const std::function<void()> &work)
 {
-    // A thread of Qt's: Qt on Windows cleans up after a thread it did not start (the work opens
-    // files with QFile) later, on a thread of its own, which can still be at it when the program
-    // ends, as it does soon after a failure here, and then brings it down.
+    // A QThread, for the reason TEntryPool's workers are ones (the work opens QFiles too).
     std::exception_ptr failure;
     const std::unique_ptr<QThread> worker(QThread::create([&work, &failure] {
         try {

@@ -8,9 +8,8 @@ namespace {
 
 constexpr qint64 EndRecordSize = 22;
 constexpr qint64 CommentLengthAt = 20;
-// The extractor looks for the end record in the last 65,535 bytes only, so a longer comment
-// would hide the record it has to find.
-constexpr qint64 LongestComment = 65535 - EndRecordSize;
+// A longer comment would hide the end record from the extractor.
+constexpr qint64 LongestComment = EndRecordSearchSpan - EndRecordSize;
 // A legacy signature signs the archive itself, which must then be held in memory whole.
 constexpr qint64 LongestLegacyArchive = 256 << 20;
 constexpr qint64 BlockSize = 1 << 20;
@@ -25,7 +24,7 @@ struct Layout {
 std::optional<Layout> FindLayout(QFile &file, QString *reason)
 {
     const qint64 size = file.size();
-    const qint64 start = size - qMin<qint64>(size, 65535);
+    const qint64 start = size - qMin<qint64>(size, EndRecordSearchSpan);
     QByteArray tail;
     if (!file.seek(start) || (tail = file.read(size - start)).size() != size - start) {
         *reason = QStringLiteral("cannot read the archive: ") + file.errorString();
@@ -107,11 +106,6 @@ std::optional<Layout> UnsignedLayout(QFile &file, QString *reason)
 }
 
 } // namespace
-
-StreamedArchiveHash::StreamedArchiveHash()
-{
-    hash_.emplace();
-}
 
 StreamedArchiveHash::~StreamedArchiveHash()
 {

@@ -21,6 +21,9 @@ struct ArchiveVerdict {
     QString reason;         // why not, when not ok
 };
 
+// The extractor looks for the end record in the archive's last 65,535 bytes only.
+inline constexpr qint64 EndRecordSearchSpan = 65535;
+
 // The hash of an archive taken while it is written (downloaded), so that checking its
 // signature afterwards reads only the archive's last bytes again: hashing a large archive
 // after its download takes seconds, while the download itself leaves time to spare. What is
@@ -30,7 +33,7 @@ struct ArchiveVerdict {
 // so that a fast download does not wait for it.
 class StreamedArchiveHash {
 public:
-    StreamedArchiveHash();
+    StreamedArchiveHash() = default;
     ~StreamedArchiveHash();
     StreamedArchiveHash(const StreamedArchiveHash &) = delete;
     StreamedArchiveHash &operator=(const StreamedArchiveHash &) = delete;
@@ -48,13 +51,13 @@ public:
 private:
     // The last bytes written are held back: the signature may begin anywhere in them, and
     // it is no part of what it signs.
-    static constexpr qsizetype HeldBack = 65535;
+    static constexpr qsizetype HeldBack = EndRecordSearchSpan;
     static constexpr qsizetype HashEvery = 1 << 20;
 
     // Waits for the block being hashed.
     void Settle();
 
-    std::optional<DataHash> hash_; // of the first hashed_ bytes, once settled
+    std::optional<DataHash> hash_{std::in_place}; // of the first hashed_ bytes, once settled
     std::future<void> hashing_;    // the last block handed to it
     qint64 hashed_ = 0;
     QByteArray held_; // the bytes written after those

@@ -75,6 +75,24 @@ QByteArray WithHiddenEndRecord()
     return WithComment(Unsigned, "untrusted comment: x" + record.append(length, 2) + rest);
 }
 
+// Writes as a download makes them: position and bytes.
+using Writes = QList<std::pair<qsizetype, QByteArray>>;
+
+Writes InPieces(const QByteArray &Bytes, qsizetype Piece, qsizetype From = 0)
+{
+    Writes writes;
+    for (qsizetype at = From; at < Bytes.size(); at += Piece)
+        writes.append({at, Bytes.mid(at, Piece)});
+    return writes;
+}
+
+StreamedArchiveHash &Feed(StreamedArchiveHash &Hash, const Writes &Writes)
+{
+    for (const auto &[at, bytes] : Writes)
+        Hash.Written(at, bytes);
+    return Hash;
+}
+
 class SignedArchive : public ::testing::Test {
 protected:
     QString Write(const QByteArray &bytes)
@@ -85,19 +103,12 @@ protected:
         EXPECT_EQ(file.write(bytes), bytes.size());
         return path;
     }
-    ArchiveVerdict Verify(const QByteArray &bytes, const PublicKey &key = Keys.first)
+    // With a hash taken as the bytes were written, when given.
+    ArchiveVerdict Verify(const QByteArray &bytes, const PublicKey &key = Keys.first,
+                          StreamedArchiveHash *written = nullptr)
     {
-        return VerifySignedArchive(Write(bytes), PublicKeyLine(key));
+        return VerifySignedArchive(Write(bytes), PublicKeyLine(key), nullptr, written);
     }
-    // As a download writes the archive: in pieces of 64 KiB, hashed on the way.
-    ArchiveVerdict VerifyAsWritten(const QByteArray &bytes, const PublicKey &key = Keys.first)
-    {
-        StreamedArchiveHash written;
-        for (qsizetype at = 0; at < bytes.size(); at += Piece)
-            written.Written(at, QByteArrayView(bytes).sliced(at, qMin(Piece, bytes.size() - at)));
-        return VerifySignedArchive(Write(bytes), PublicKeyLine(key), nullptr, &written);
-    }
-    static constexpr qsizetype Piece = 64 << 10;
     QTemporaryDir dir;
 };
 
@@ -168,7 +179,10 @@ TEST_P(Refused, WithTheReason)
     const PublicKey &key = Case.OtherKey ? OtherKeys.first : Keys.first;
     for (const bool asWritten : {false, true}) {
         SCOPED_TRACE(asWritten ? "hashed as written" : "read from disk");
-        const ArchiveVerdict verdict = asWritten ? VerifyAsWritten(Case.Archive, key) : Verify(Case.Archive, key);
+        StreamedArchiveHash written; // as a download writes the archive: in pieces of 64 KiB
+        const ArchiveVerdict verdict =
+            asWritten ? Verify(Case.Archive, key, &Feed(written, InPieces(Case.Archive, 64 << 10)))
+                      : Verify(Case.Archive, key);
         EXPECT_FALSE(verdict.ok);
         EXPECT_TRUE(verdict.reason.startsWith(QString::fromUtf8(Case.Reason))) << verdict.reason.toStdString();
         EXPECT_TRUE(verdict.trustedComment.isEmpty());
@@ -208,21 +222,13 @@ INSTANTIATE_TEST_SUITE_P(
 // the archive is read from disk again.
 struct WritesCase {
     const char *What;
-    QList<std::pair<qsizetype, QByteArray>> Writes; // position and bytes
+    Writes Made;
     bool HashUsed;
 };
 
 void PrintTo(const WritesCase &Case, std::ostream *Out)
 {
     *Out << Case.What;
-}
-
-QList<std::pair<qsizetype, QByteArray>> InPieces(const QByteArray &Bytes, qsizetype Piece, qsizetype From = 0)
-{
-    QList<std::pair<qsizetype, QByteArray>> writes;
-    for (qsizetype at = From; at < Bytes.size(); at += Piece)
-        writes.append({at, Bytes.mid(at, Piece)});
-    return writes;
 }
 
 const qsizetype Half = Signed.size() / 2;
@@ -233,11 +239,10 @@ TEST_P(HashedAsWritten, VerifiesTheFileOnDisk)
 {
     const WritesCase &Case = GetParam();
     StreamedArchiveHash written;
-    for (const auto &[at, bytes] : Case.Writes)
-        written.Written(at, bytes);
+    Feed(written, Case.Made);
     const qint64 messageEnd = Unsigned.size() - 2; // where the comment length would be
     EXPECT_EQ(written.Covers(Signed.size(), messageEnd), Case.HashUsed);
-    const ArchiveVerdict verdict = VerifySignedArchive(Write(Signed), PublicKeyLine(Keys.first), nullptr, &written);
+    const ArchiveVerdict verdict = Verify(Signed, Keys.first, &written);
     EXPECT_TRUE(verdict.ok) << verdict.reason.toStdString();
     EXPECT_FALSE(written.Covers(Signed.size(), messageEnd)) << "a hash is used up by the check that uses it";
 }
@@ -262,8 +267,7 @@ TEST_F(SignedArchive, LegacySignatureReadsTheArchive)
 {
     const QByteArray legacy = WithComment(Unsigned, SignatureOf(Keys.second, Unsigned, false));
     StreamedArchiveHash written;
-    written.Written(0, legacy);
-    const ArchiveVerdict verdict = VerifySignedArchive(Write(legacy), PublicKeyLine(Keys.first), nullptr, &written);
+    const ArchiveVerdict verdict = Verify(legacy, Keys.first, &Feed(written, {{0, legacy}}));
     EXPECT_TRUE(verdict.ok) << verdict.reason.toStdString();
     EXPECT_TRUE(written.Covers(legacy.size(), Unsigned.size() - 2));
 }

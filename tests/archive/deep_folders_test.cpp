@@ -87,6 +87,16 @@ TEST_F(ExtractionTest, FolderNamesAreBoundedLikeFileNames)
     EXPECT_FALSE(QFileInfo::exists(Destination() + u'/' + QString::fromLatin1(TooLong)));
 }
 
+// What the program may hold at its peak: 32 MiB as shipped. Under AddressSanitizer its shadow
+// memory, red zones and quarantine of freed blocks count too, and roughly double the figure
+// (18 MB shipped, 33 MB sanitized on this archive). Keeping every name, 65,535 of 4 KB, would
+// cost 256 MiB, four times the larger bound.
+#ifdef __SANITIZE_ADDRESS__
+constexpr long long PeakMemoryBoundKiB = 64 * 1024;
+#else
+constexpr long long PeakMemoryBoundKiB = 32 * 1024;
+#endif
+
 // Peak memory of the program unpacking the deep-folder archive, measured from outside.
 TEST_F(ExtractionTest, DeepFoldersCostLittleMemory)
 {
@@ -97,7 +107,7 @@ TEST_F(ExtractionTest, DeepFoldersCostLittleMemory)
     EXPECT_EQ(Process.exitCode(), 0) << Process.readAllStandardError().toStdString();
     const QList<QByteArray> Lines = Process.readAllStandardError().trimmed().split('\n');
     ASSERT_TRUE(Lines.last().startsWith("peak ")) << Lines.last().toStdString();
-    EXPECT_LT(Lines.last().mid(5).toLongLong(), 32 * 1024); // kilobytes
+    EXPECT_LT(Lines.last().mid(5).toLongLong(), PeakMemoryBoundKiB);
 }
 
 } // namespace

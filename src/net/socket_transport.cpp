@@ -9,12 +9,14 @@
 #include <QHostInfo>
 #include <QMutex>
 #include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QThread>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
+#include <vector>
 
 namespace {
 
@@ -39,8 +41,27 @@ QDeadlineTimer DeadlineIn(int ms)
     return ms > 0 ? QDeadlineTimer(ms) : QDeadlineTimer(QDeadlineTimer::Forever);
 }
 
+// Threads of lookups given up on. A resolver cannot be interrupted, so each such thread is
+// deleted by a later give-up once it has ended; those still in the resolver at exit are left
+// to it (the list is never destroyed, so nothing waits for them).
+void KeepUntilEnded(QThread *abandoned)
+{
+    static std::mutex lock;
+    static auto *const running = new std::vector<QThread *>;
+    const std::lock_guard<std::mutex> locked(lock);
+    std::erase_if(*running, [](QThread *thread) {
+        if (!thread->isFinished())
+            return false;
+        thread->wait();
+        delete thread;
+        return true;
+    });
+    running->push_back(abandoned);
+}
+
 // The platform's lookup blocks for as long as its resolver likes, so it runs on a thread
-// of its own while this one waits in slices; a lookup given up on ends there unobserved.
+// of its own while this one waits in slices. That is a QThread, for the reason TEntryPool's
+// workers are ones: the first lookup makes Qt's lookup cache, a Qt object, on it.
 QHostInfo LookUpHost(const QString &name, QDeadlineTimer deadline)
 {
     struct Pending {
@@ -49,19 +70,31 @@ QHostInfo LookUpHost(const QString &name, QDeadlineTimer deadline)
         std::optional<QHostInfo> info;
     };
     const auto pending = std::make_shared<Pending>();
-    std::thread([pending, name] {
+    QThread *const lookup = QThread::create([pending, name] {
         QHostInfo info = QHostInfo::fromName(name);
         const std::lock_guard<std::mutex> locked(pending->lock);
         pending->info = std::move(info);
         pending->done.notify_all();
-    }).detach();
+    });
+    lookup->start();
+    // However this thread leaves (answered, timed out, or the window closed), a lookup that has
+    // answered is waited for, as only its return is left; one that has not is given up on.
+    bool answered = false;
+    const auto settle = qScopeGuard([&] {
+        if (!answered)
+            return KeepUntilEnded(lookup);
+        lookup->wait();
+        delete lookup;
+    });
     for (;;) {
         {
             std::unique_lock<std::mutex> locked(pending->lock);
             pending->done.wait_for(locked, std::chrono::milliseconds(SliceOf(deadline)),
                                    [&] { return pending->info.has_value(); });
-            if (pending->info)
+            if (pending->info) {
+                answered = true;
                 return *pending->info;
+            }
         }
         if (deadline.hasExpired())
             throw TransferError::Network(QStringLiteral("Connect timed out."));

@@ -16,6 +16,16 @@ void StartWinsock()
     Q_UNUSED(started);
 }
 
+// Waits until the socket can be read from (or written to): false on time-out.
+bool Ready(Handle socket, bool toWrite, int timeoutMs)
+{
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(SOCKET(socket), &ready);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, toWrite ? nullptr : &ready, toWrite ? &ready : nullptr, nullptr, &wait) > 0;
+}
+
 } // namespace
 
 Handle Listen(quint16 &port)
@@ -45,11 +55,7 @@ Handle Accept(Handle listener)
 
 bool WaitReadable(Handle socket, int timeoutMs)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(SOCKET(socket), &readable);
-    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return ::select(0, &readable, nullptr, nullptr, &wait) > 0;
+    return Ready(socket, false, timeoutMs);
 }
 
 qint64 Receive(Handle socket, char *buffer, qint64 size)
@@ -59,14 +65,25 @@ qint64 Receive(Handle socket, char *buffer, qint64 size)
 
 bool SendAll(Handle socket, const char *data, qint64 size)
 {
+    // Without blocking, so that a peer that has gone is noticed: under Wine, a blocking send of
+    // more than the socket takes may not return once the peer closes. A peer that takes nothing
+    // for as long as a read would wait counts as gone too.
+    u_long nonBlocking = 1;
+    ::ioctlsocket(SOCKET(socket), FIONBIO, &nonBlocking);
+    bool sentAll = true;
     while (size > 0) {
         const int sent = ::send(SOCKET(socket), data, int(qMin<qint64>(size, 1 << 30)), 0);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= sent;
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+        } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Ready(socket, true, 10000)) {
+            sentAll = false;
+            break;
+        }
     }
-    return true;
+    nonBlocking = 0;
+    ::ioctlsocket(SOCKET(socket), FIONBIO, &nonBlocking);
+    return sentAll;
 }
 
 void ShutdownSending(Handle socket)

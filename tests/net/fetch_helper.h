@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QStringList>
+#include <optional>
 
 // Runs one Get into a memory buffer and records everything a test looks at.
 struct Fetched {
@@ -49,4 +50,16 @@ inline Fetched Fetch(const QString &address)
 {
     HttpClient client;
     return Fetch(client, address);
+}
+
+// The message of what a Get of address raises, the wait hook's error included, or nothing when
+// it ends without raising.
+inline std::optional<QString> RaisedByGet(const QString &address)
+{
+    try {
+        const Fetched fetched = Fetch(address);
+        return fetched.error.isEmpty() ? std::nullopt : std::optional<QString>(fetched.error);
+    } catch (const Failure &failure) {
+        return failure.Message();
+    }
 }

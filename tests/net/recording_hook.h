@@ -1,13 +1,10 @@
 #pragma once
 
 #include "failure.h"
-#include "http_client.h"
 #include "network_wait.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <algorithm>
-#include <optional>
 
 // The wait hook for one test: records the longest time between its calls, and raises once told
 // to, as a closed window does.
@@ -42,19 +39,3 @@ private:
 
 // Margins for a loaded two-core machine: a slice is 40 ms.
 constexpr qint64 LongestAllowedGapMs = 150;
-
-// The message of what a Get of address raises (the hook's error, say), or nothing when it ends
-// without raising.
-inline std::optional<QString> RaisedByGet(const QString &address)
-{
-    HttpClient client;
-    QBuffer buffer;
-    buffer.open(QIODevice::ReadWrite);
-    ByteSink sink(buffer);
-    try {
-        client.Get(address, sink);
-    } catch (const Failure &failure) {
-        return failure.Message();
-    }
-    return std::nullopt;
-}

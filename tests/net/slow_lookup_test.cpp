@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <string_view>
 
 namespace {
 

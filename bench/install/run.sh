@@ -2,15 +2,17 @@
 # Install benchmark: the archive benchmark's archive (225 MiB, 6,000 files) served by the sample
 # service, downloaded and unpacked through the real window (install_bench: Button1Click with
 # its progress handlers and event pumps, on Xvfb when there is no display) against `curl -o` +
-# `bsdtar -xf` on the same archive from the same server. The two take turns 3 times, each into
-# folders of its own that are all removed only at the end (as in bench/archive/run.sh: ext4 makes
-# files created within a minute of many deletions slow to create); the median counts.
+# `bsdtar -xf` on the same archive from the same server. The two take turns ROUNDS times (default
+# 5, as one tool's time for the same archive can double from one minute to the next on a virtual
+# machine), each into folders of its own that are all removed only at the end (as in
+# bench/archive/run.sh: ext4 makes files created within a minute of many deletions slow to
+# create); the median counts.
 #
 # The window's flow ends with a fixed one-second pause before it starts the setup program;
 # the figures are given with and without it.
 #
-# usage: [SIGNED=1] bench/install/run.sh [BUILD_DIR]   (default: build beside this tree; needs
-#        the install_bench and packtool targets)
+# usage: [SIGNED=1] [ROUNDS=N] bench/install/run.sh [BUILD_DIR]   (default: build beside this
+#        tree; needs the install_bench and packtool targets)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,7 +67,7 @@ run_window() {
     if [ -n "${DISPLAY:-}" ]; then "$bench" "$1" 2>>"$work/window.log"
     else xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$bench" "$1" 2>>"$work/window.log"; fi
 }
-median() { sort -n | sed -n 2p; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # "NAME: runs ... ms, median ... ms" for field FIELD of the lines that follow.
 report() {
     local name=$1 field=$2
@@ -87,7 +89,7 @@ steps() {
 }
 
 peer_times=() peer_steps=() window_lines=() step_lines=()
-for run in 1 2 3; do
+for run in $(seq "${ROUNDS:-5}"); do
     peer=$work/rounds/$run/peer program=$work/rounds/$run/program
     mkdir -p "$peer/bench" "$program" && cp "$work/pack.db" "$program/"
     sync

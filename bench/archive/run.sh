@@ -95,7 +95,7 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
 PY
 fi
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. "$here/../median.sh"
 
 # Every run writes into a folder of its own, and all of them are removed only at the end: ext4
 # makes each file created within a minute of many deletions step over the deleted inodes one by

@@ -67,7 +67,7 @@ run_window() {
     if [ -n "${DISPLAY:-}" ]; then "$bench" "$1" 2>>"$work/window.log"
     else xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$bench" "$1" 2>>"$work/window.log"; fi
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. "$here/../median.sh"
 # "NAME: runs ... ms, median ... ms" for field FIELD of the lines that follow.
 report() {
     local name=$1 field=$2

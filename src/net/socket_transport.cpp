@@ -79,22 +79,25 @@ QHostInfo LookUpHost(const QString &name, QDeadlineTimer deadline)
     lookup->start();
     // However this thread leaves (answered, timed out, or the window closed), a lookup that has
     // answered is waited for, as only its return is left; one that has not is given up on.
-    bool answered = false;
     const auto settle = qScopeGuard([&] {
-        if (!answered)
-            return KeepUntilEnded(lookup);
-        lookup->wait();
-        delete lookup;
+        const bool answered = [&] {
+            const std::lock_guard<std::mutex> locked(pending->lock);
+            return pending->info.has_value();
+        }();
+        if (answered) {
+            lookup->wait();
+            delete lookup;
+        } else {
+            KeepUntilEnded(lookup);
+        }
     });
     for (;;) {
         {
             std::unique_lock<std::mutex> locked(pending->lock);
             pending->done.wait_for(locked, std::chrono::milliseconds(SliceOf(deadline)),
                                    [&] { return pending->info.has_value(); });
-            if (pending->info) {
-                answered = true;
+            if (pending->info)
                 return *pending->info;
-            }
         }
         if (deadline.hasExpired())
             throw TransferError::Network(QStringLiteral("Connect timed out."));

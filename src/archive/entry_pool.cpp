@@ -2,6 +2,8 @@
 
 #include <QScopeGuard>
 
+#include <algorithm>
+
 int TEntryPool::WorkersFor(int Threads)
 {
     if (Threads <= 0)
@@ -55,12 +57,8 @@ bool TEntryPool::WaitForRoom(const QString &FullPath)
 void TEntryPool::Submit(TEntryJob Job)
 {
     if (FWorkers.empty()) {
-        const int Index = Job.Index;
-        try {
-            FInlineWriter.Write(Job);
-        } catch (...) {
-            Record(Index, std::current_exception());
-        }
+        if (const std::exception_ptr Error = WriteJob(FInlineWriter, Job))
+            Record(Job.Index, Error);
         return;
     }
     std::lock_guard Lock(FLock);
@@ -68,6 +66,69 @@ void TEntryPool::Submit(TEntryJob Job)
     FUnfinished.insert(Job.Index);
     FQueue.push_back(std::move(Job));
     FChanged.notify_all();
+}
+
+int TEntryPool::EarlySlots() const
+{
+    return FWorkers.empty() ? 0 : qMin(int(FWorkers.size()), FullWriters) - 1;
+}
+
+void TEntryPool::StartEarly(TEntryJob Job)
+{
+    std::lock_guard Lock(FLock);
+    TEarlyEntry &Entry = FEarly[Job.Index];
+    Entry.Job = std::move(Job);
+    Entry.Job.Unwanted = &Entry.Unwanted;
+    FChanged.notify_all();
+}
+
+const TOutputFile *TEntryPool::EarlyFile(int Index)
+{
+    std::lock_guard Lock(FLock);
+    const auto Early = FEarly.find(Index);
+    return Early == FEarly.end() ? nullptr : Early->second.Job.Output.get();
+}
+
+void TEntryPool::AdoptEarly(int Index, const QString &FullPath)
+{
+    std::unique_lock Lock(FLock);
+    const auto Early = FEarly.find(Index);
+    TEarlyEntry &Entry = Early->second;
+    if (!Entry.Finished) {
+        Entry.Adopted = true;
+        Entry.FullPath = FullPath;
+        ++FBusyPaths[FullPath];
+        FUnfinished.insert(Index);
+        return;
+    }
+    const std::exception_ptr Error = Entry.Error;
+    std::unique_ptr<TOutputFile> Output = std::move(Entry.Job.Output);
+    FEarly.erase(Early);
+    if (Error)
+        RecordLocked(Index, Error);
+    Lock.unlock(); // the file closes outside the lock
+}
+
+void TEntryPool::DropEarly(int Index)
+{
+    std::unique_lock Lock(FLock);
+    const auto Early = FEarly.find(Index);
+    TEarlyEntry &Entry = Early->second;
+    Entry.Unwanted = true;
+    if (Entry.Started && !Entry.Finished) {
+        Entry.Dropped = true; // its worker lets it go
+        return;
+    }
+    std::unique_ptr<TOutputFile> Output = std::move(Entry.Job.Output);
+    FEarly.erase(Early);
+    Lock.unlock(); // the file, and the space it took, go outside the lock
+}
+
+void TEntryPool::GiveUpUnnamedEarly()
+{
+    for (auto &[Index, Entry] : FEarly)
+        if (!Entry.Adopted)
+            Entry.Unwanted = true;
 }
 
 void TEntryPool::Fail(int Index, std::exception_ptr Error)
@@ -78,10 +139,17 @@ void TEntryPool::Fail(int Index, std::exception_ptr Error)
 void TEntryPool::Record(int Index, std::exception_ptr Error)
 {
     std::lock_guard Lock(FLock);
+    RecordLocked(Index, std::move(Error));
+}
+
+void TEntryPool::RecordLocked(int Index, std::exception_ptr Error)
+{
     if (!FFailure || Index < FFailedIndex) {
         FFailure = std::move(Error);
         FFailedIndex = Index;
     }
+    // The reader stops, so entries started early and not named yet will not be.
+    GiveUpUnnamedEarly();
     FChanged.notify_all();
 }
 
@@ -90,7 +158,15 @@ void TEntryPool::Work()
     TEntryWriter Writer(FZip, FArchiveHandlePath, FControl, WorkerBufferSize);
     std::unique_lock Lock(FLock);
     for (;;) {
-        FChanged.wait(Lock, [this] { return FClosing || !FQueue.empty(); });
+        auto Early = FEarly.end();
+        FChanged.wait(Lock, [&] {
+            Early = NextEarly();
+            return FClosing || !FQueue.empty() || Early != FEarly.end();
+        });
+        if (Early != FEarly.end()) {
+            RunEarly(Early, Writer, Lock);
+            continue;
+        }
         if (FQueue.empty())
             return;
         TEntryJob Job = std::move(FQueue.front());
@@ -99,27 +175,68 @@ void TEntryPool::Work()
         // Entries before a failure still run: one of them may fail first in directory order.
         const bool AfterFailure = FFailure && FFailedIndex < Job.Index;
         Lock.unlock();
-        std::exception_ptr Error;
-        try {
-            if (!AfterFailure && !Writer.Write(Job)) // a stop throws here
-                WriteWithFullWriter(Job);
-        } catch (...) {
-            Error = std::current_exception();
-        }
+        const std::exception_ptr Error = AfterFailure ? nullptr : WriteJob(Writer, Job);
         const QString Path = Job.FullPath;
         const int Index = Job.Index;
         Job = TEntryJob(); // closes the file outside the lock
-        if (Error)
-            Record(Index, Error);
         Lock.lock();
-        if (--FBusyPaths[Path] == 0)
-            FBusyPaths.remove(Path);
-        FUnfinished.erase(Index);
-        FChanged.notify_all();
+        Finish(Index, Path, Error);
     }
 }
 
-void TEntryPool::WriteWithFullWriter(TEntryJob &Job)
+std::map<int, TEntryPool::TEarlyEntry>::iterator TEntryPool::NextEarly()
+{
+    return std::find_if(FEarly.begin(), FEarly.end(),
+                        [](const auto &Early) { return !Early.second.Started && !Early.second.Unwanted; });
+}
+
+void TEntryPool::RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWriter &Writer,
+                          std::unique_lock<std::mutex> &Lock)
+{
+    const int Index = Early->first;
+    TEarlyEntry &Entry = Early->second;
+    Entry.Started = true;
+    Lock.unlock();
+    const std::exception_ptr Error = WriteJob(Writer, Entry.Job);
+    Lock.lock();
+    Entry.Finished = true;
+    Entry.Error = Error;
+    // Not named yet: the reader may still name it in its turn, so the file stays open.
+    if (!Entry.Adopted && !Entry.Dropped)
+        return;
+    const bool Adopted = Entry.Adopted;
+    const QString Path = Entry.FullPath;
+    std::unique_ptr<TOutputFile> Output = std::move(Entry.Job.Output);
+    FEarly.erase(Early);
+    Lock.unlock();
+    Output.reset();
+    Lock.lock();
+    if (Adopted)
+        Finish(Index, Path, Error);
+}
+
+std::exception_ptr TEntryPool::WriteJob(TEntryWriter &Writer, const TEntryJob &Job)
+{
+    try {
+        if (!Writer.Write(Job)) // a stop throws here
+            WriteWithFullWriter(Job);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+void TEntryPool::Finish(int Index, const QString &FullPath, std::exception_ptr Error)
+{
+    if (Error)
+        RecordLocked(Index, std::move(Error));
+    if (--FBusyPaths[FullPath] == 0)
+        FBusyPaths.remove(FullPath);
+    FUnfinished.erase(Index);
+    FChanged.notify_all();
+}
+
+void TEntryPool::WriteWithFullWriter(const TEntryJob &Job)
 {
     std::unique_ptr<TEntryWriter> Writer;
     {
@@ -141,6 +258,7 @@ void TEntryPool::Join()
     {
         std::lock_guard Lock(FLock);
         FClosing = true;
+        GiveUpUnnamedEarly();
         FChanged.notify_all();
     }
     for (const std::unique_ptr<QThread> &Worker : FWorkers)

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -20,6 +21,10 @@
 // Each worker writes what fits a small buffer of its own (most files of most archives) and
 // borrows one of a few full writers for larger entries, so that the memory held stays bounded
 // whatever the number of workers.
+//
+// A few of the largest entries may be started before their turn, into files without a name
+// that the reader names in their turn: an archive whose largest entry comes last would
+// otherwise end with one worker decoding it while the others wait.
 class TEntryPool {
 public:
     TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, int Workers, TExtractControl *Control);
@@ -35,6 +40,20 @@ public:
     // that path still being written); false as WaitToGo.
     bool WaitForRoom(const QString &FullPath);
     void Submit(TEntryJob Job);
+
+    // How many entries may be started before their turn: none without workers, and one full
+    // writer always stays for the entries in turn.
+    int EarlySlots() const;
+    // Starts writing Job, whose Output is a file without a name, ahead of the reader.
+    void StartEarly(TEntryJob Job);
+    // The file of entry Index if it was started early, else null; it stays open until
+    // AdoptEarly or DropEarly.
+    const TOutputFile *EarlyFile(int Index);
+    // Entry Index's early file was named in its turn: from here it is waited for, and its
+    // failure counted, as if it had been submitted then.
+    void AdoptEarly(int Index, const QString &FullPath);
+    // Entry Index's early file could not be named; what it holds is not wanted.
+    void DropEarly(int Index);
     // The reader's own failure at entry Index.
     void Fail(int Index, std::exception_ptr Error);
     // Waits for every queued entry.
@@ -54,13 +73,36 @@ public:
     // How far the reader may run ahead of the oldest unwritten entry; it bounds what is noted
     // for undoing.
     static constexpr int MaxRunAhead = 1024;
+    // Entries from this size on are worth starting early.
+    static constexpr qint64 EarlyStartSize = 8 << 20;
     static int WorkersFor(int Threads);
 
 private:
+    struct TEarlyEntry {
+        TEntryJob Job;
+        bool Started = false;
+        bool Finished = false;
+        bool Adopted = false;
+        bool Dropped = false;
+        std::exception_ptr Error;
+        QString FullPath; // once adopted
+        std::atomic<bool> Unwanted{false};
+    };
+
     void Work();
+    // Writes Job, falling back to a full writer; its failure, or null.
+    std::exception_ptr WriteJob(TEntryWriter &Writer, const TEntryJob &Job);
     // Writes the entry with a full writer, waiting for one to be free.
-    void WriteWithFullWriter(TEntryJob &Job);
+    void WriteWithFullWriter(const TEntryJob &Job);
+    // With the lock held: entry Index is written, or failed with Error.
+    void Finish(int Index, const QString &FullPath, std::exception_ptr Error);
+    void RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWriter &Writer, std::unique_lock<std::mutex> &Lock);
+    // An early entry a worker may start, or FEarly.end().
+    std::map<int, TEarlyEntry>::iterator NextEarly();
+    // Early entries not yet named will not be: a failure or the end came first.
+    void GiveUpUnnamedEarly();
     void Record(int Index, std::exception_ptr Error);
+    void RecordLocked(int Index, std::exception_ptr Error);
     bool Stopped() const;
 
     TEntryWriter FInlineWriter;
@@ -72,6 +114,7 @@ private:
     std::deque<TEntryJob> FQueue;
     QHash<QString, int> FBusyPaths; // queued or being written
     std::set<int> FUnfinished;      // entries queued or being written
+    std::map<int, TEarlyEntry> FEarly;
     size_t FQueueLimit = 1;
     bool FClosing = false;
     int FFailedIndex = -1;

@@ -69,9 +69,10 @@ char *TEntryWriter::Buffer()
     return FBuffer.get();
 }
 
-void TEntryWriter::CheckStop() const
+void TEntryWriter::CheckStop(const TEntryJob &Job) const
 {
-    if (FControl && FControl->Stop.load(std::memory_order_relaxed))
+    if ((FControl && FControl->Stop.load(std::memory_order_relaxed)) ||
+        (Job.Unwanted && Job.Unwanted->load(std::memory_order_relaxed)))
         ThrowExtractionStopped();
 }
 
@@ -81,9 +82,9 @@ void TEntryWriter::Written(qint64 Count)
         FControl->Written.fetch_add(quint64(Count), std::memory_order_relaxed);
 }
 
-bool TEntryWriter::Write(TEntryJob &Job)
+bool TEntryWriter::Write(const TEntryJob &Job)
 {
-    CheckStop();
+    CheckStop(Job);
     const TZipHeader &Item = *Job.Item;
     quint32 Crc = 0;
     if (Item.UncompressedSize > 0 && !WriteWhole(Job, Crc)) {
@@ -94,7 +95,6 @@ bool TEntryWriter::Write(TEntryJob &Job)
     if (Crc != Item.CRC32)
         throw Failure("EZipException", QString("CRC-32 mismatch in \"%1\"").arg(Job.Name));
     ApplyTimeAndAttributes(Item, Job.LocalHeader, *Job.Output);
-    Job.Output.reset();
     return true;
 }
 
@@ -124,7 +124,7 @@ bool TEntryWriter::WriteWhole(const TEntryJob &Job, quint32 &Crc)
                                          &Used, &Made) != LIBDEFLATE_SUCCESS ||
         Made != Item.UncompressedSize)
         return false;
-    CheckStop();
+    CheckStop(Job);
     if (!Job.Output->Write(Output, qint64(Made)))
         throw Failure("EWriteError", "Stream write error");
     Written(qint64(Made));
@@ -173,7 +173,7 @@ quint32 TEntryWriter::WriteBlocks(const TEntryJob &Job,
     const TZipHeader &Item = *Job.Item;
     quint32 Crc = 0;
     for (quint32 Remaining = Item.UncompressedSize; Remaining > 0;) {
-        CheckStop();
+        CheckStop(Job);
         const qint64 Block = qMin<qint64>(CopyBufferSize, Remaining);
         const std::span<const char> Data = NextBlock(Block);
         if (qint64(Data.size()) < Block)

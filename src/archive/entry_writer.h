@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <span>
@@ -28,6 +29,8 @@ struct TEntryJob {
     TStreamConstructor Decompress;
     bool Deflated = false; // the built-in deflate handler: whole-buffer decoding may stand in
     std::unique_ptr<TOutputFile> Output;
+    // Set once the data is no longer wanted: the writing then stops as it does for a stop.
+    const std::atomic<bool> *Unwanted = nullptr;
 };
 
 // Writes entries' data on one thread, reading the archive through a handle of its own.
@@ -45,7 +48,7 @@ public:
 
     // Copies the data, checks its size and CRC-32, then sets the time and permissions. False,
     // with nothing written, for an entry that needs a larger buffer than this writer's.
-    bool Write(TEntryJob &Job);
+    bool Write(const TEntryJob &Job);
 
     // Entries are decoded whole when their compressed and unpacked sizes together fit the
     // buffer. A buffer of this size also holds the Inflater's output or a stored entry's block,
@@ -65,7 +68,7 @@ private:
     quint32 WriteBlocks(const TEntryJob &Job, const std::function<std::span<const char>(qint64)> &NextBlock,
                         const std::function<bool()> &GoesOn);
     void Written(qint64 Count);
-    void CheckStop() const;
+    void CheckStop(const TEntryJob &Job) const;
     QFile &Archive();
     char *Buffer();
 

@@ -29,6 +29,7 @@ public:
     void SetDosAttributes(uint Attributes);
 
 private:
+    friend class TOutputFolder; // names an unnamed file through its handle
     int FHandle;
 };
 
@@ -49,6 +50,14 @@ public:
     void MakeFolders(const TEntryTarget &Target);
     // Makes the levels and creates or truncates the file; fails with "Cannot create file".
     std::unique_ptr<TOutputFile> CreateFile(const TEntryTarget &Target);
+    // A file without a name in the destination, written before its entry's turn and named in
+    // it; if it never is, it is gone with its handle. Null where the system or the file system
+    // has no such files.
+    std::unique_ptr<TOutputFile> CreateUnnamedFile();
+    // Makes the levels and gives File the target's name, where nothing stands at it yet. False
+    // otherwise, with nothing named: the entry then goes through CreateFile, whose failure is
+    // the one to report.
+    bool NameFile(const TEntryTarget &Target, const TOutputFile &File);
 
     // Entries run ahead of a failure when they are written in parallel. What this folder
     // newly made is noted with the entry that made it, so that Undo can remove what the

@@ -222,6 +222,28 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     return std::make_unique<TOutputFile>(Handle);
 }
 
+std::unique_ptr<TOutputFile> TOutputFolder::CreateUnnamedFile()
+{
+    const int Root = FOpen->Open({}, QString());
+    const int Handle = Root < 0 ? -1 : openat(Root, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    return Handle < 0 ? nullptr : std::make_unique<TOutputFile>(Handle);
+}
+
+bool TOutputFolder::NameFile(const TEntryTarget &Target, const TOutputFile &File)
+{
+    if (Target.FileName.isEmpty())
+        return false;
+    const int Folder = FOpen->Open(Target.Levels, Target.Folder);
+    // Through the handle's entry in /proc: linking the handle itself takes a privilege. The
+    // link fails where anything stands at the name, a link or a pipe as much as a file.
+    const QByteArray Self = "/proc/self/fd/" + QByteArray::number(File.FHandle);
+    if (Folder < 0 || linkat(AT_FDCWD, Self.constData(), Folder, QFile::encodeName(Target.FileName).constData(),
+                             AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    NoteMade(Target.Levels, 0, 0, Target.FileName);
+    return true;
+}
+
 void TOutputFolder::RemoveMadeFile(const QStringList &Levels, const QString &FileName)
 {
     const int Folder = FOpen->Open(Levels, Levels.join(u'/'));

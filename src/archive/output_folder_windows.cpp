@@ -241,6 +241,18 @@ std::unique_ptr<TOutputFile> TOutputFolder::CreateFile(const TEntryTarget &Targe
     return std::make_unique<TOutputFile>(Descriptor);
 }
 
+// A file created without a name cannot be given one later here, so every entry waits for
+// its turn.
+std::unique_ptr<TOutputFile> TOutputFolder::CreateUnnamedFile()
+{
+    return nullptr;
+}
+
+bool TOutputFolder::NameFile(const TEntryTarget &, const TOutputFile &)
+{
+    return false;
+}
+
 void TOutputFolder::RemoveMadeFile(const QStringList &Levels, const QString &FileName)
 {
     // The levels held open cannot be replaced by a link while the name below them goes.

@@ -323,6 +323,7 @@ void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
     TEntryPool Pool(*this, ReopenPath(FStream), TEntryPool::WorkersFor(Options.Threads), Options.Control);
     TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
+    StartLargestEarly(Folder, Path, Pool);
     int Settled = 0;
     for (int Index = 0; Index < Count && Pool.WaitToGo(Index, Settled); ++Index) {
         Folder.ForgetBefore(Settled);
@@ -356,17 +357,15 @@ void TZipFile::Extract(int Index, const QString &Path, bool CreateSubdirs)
     Pool.Rethrow();
 }
 
-void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs,
-                       TEntryPool &Pool)
+bool TZipFile::PrepareJob(int Index, const QString &Path, bool CreateSubdirs, TEntryJob &Job,
+                          TEntryTarget &Target)
 {
-    TEntryJob Job;
     TLocalSlot &Local = ReadLocal(Index, Job.Decompress);
     const TZipHeader &Item = FFiles[Index];
     if (!Local.NameKnown) {
         Local.HasUnicodeName = GetUTF8PathFromExtraField(Local.Header, Local.UnicodeName);
         Local.NameKnown = true;
     }
-    TEntryTarget Target;
     if (Local.HasUnicodeName) {
         Job.Name = Local.UnicodeName;
         if (!Local.Target || Local.TargetPath != Path || Local.TargetSubdirs != CreateSubdirs) {
@@ -379,18 +378,72 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
         Job.Name = DecodeEntryName(CentralName(Index), Item.UTF8Support(), FEncoding);
         Target = ResolveEntryTarget(Path, Job.Name, CreateSubdirs);
     }
-    if (Target.IsFolder) {
+    if (Target.IsFolder)
+        return false;
+    Job.Index = Index;
+    Job.Item = &Item;
+    Job.LocalHeader = Local.Header;
+    Job.DataStart = Local.DataStart();
+    Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
+    return true;
+}
+
+// The largest entries start on idle workers at once: an archive whose largest entry comes
+// last would otherwise end with one worker decoding it alone. Only into a folder that holds
+// nothing yet, where their names are free, so that no work is done twice.
+void TZipFile::StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEntryPool &Pool)
+{
+    const int Slots = Pool.EarlySlots();
+    if (Slots <= 0 || !QDir(Path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        return;
+    std::vector<int> Large;
+    for (int Index = 0; Index < int(FFiles.size()); ++Index)
+        if (FFiles[Index].UncompressedSize >= TEntryPool::EarlyStartSize)
+            Large.push_back(Index);
+    // Of equal sizes the later first: the reader reaches it last.
+    std::sort(Large.begin(), Large.end(), [this](int A, int B) {
+        return FFiles[A].UncompressedSize != FFiles[B].UncompressedSize
+                   ? FFiles[A].UncompressedSize > FFiles[B].UncompressedSize
+                   : A > B;
+    });
+    int Started = 0;
+    for (auto Index = Large.begin(); Index != Large.end() && Started < Slots; ++Index) {
+        TEntryJob Job;
+        TEntryTarget Target;
+        try {
+            if (!PrepareJob(*Index, Path, true, Job, Target))
+                continue;
+        } catch (const Failure &) {
+            continue; // it fails again in its turn
+        }
+        Job.FullPath = Folder.FullPath(Target);
+        Job.Output = Folder.CreateUnnamedFile();
+        if (!Job.Output)
+            return;
+        Pool.StartEarly(std::move(Job));
+        ++Started;
+    }
+}
+
+void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs,
+                       TEntryPool &Pool)
+{
+    TEntryJob Job;
+    TEntryTarget Target;
+    if (!PrepareJob(Index, Path, CreateSubdirs, Job, Target)) {
         Folder.MakeFolders(Target);
         return;
     }
     Job.FullPath = Folder.FullPath(Target);
     if (!Pool.WaitForRoom(Job.FullPath))
         return;
-    Job.Index = Index;
-    Job.Item = &Item;
-    Job.LocalHeader = Local.Header;
-    Job.DataStart = Local.DataStart();
-    Job.Deflated = (Item.CompressionMethod & 0xFF) == 8 && HasBuiltInHandler(8);
+    if (const TOutputFile *Early = Pool.EarlyFile(Index)) {
+        if (Folder.NameFile(Target, *Early)) {
+            Pool.AdoptEarly(Index, Job.FullPath);
+            return;
+        }
+        Pool.DropEarly(Index);
+    }
     Job.Output = Folder.CreateFile(Target);
     Pool.Submit(std::move(Job));
 }

@@ -16,6 +16,7 @@
 
 class TEntryPool;
 class TOutputFolder;
+struct TEntryJob;
 
 // A ZIP archive opened for reading. Open reads the central directory and keeps each record's
 // fixed fields until Close; names are read again in their entry's turn, and extra fields and
@@ -79,6 +80,10 @@ private:
     // Every few thousand directory records: reading 65,535 of them takes a while.
     void CheckStop(int Index) const;
     void Extract(int Index, TOutputFolder &Folder, const QString &Path, bool CreateSubdirs, TEntryPool &Pool);
+    // Reads entry Index's local header and name into Job and where it lands into Target; false
+    // for a folder entry.
+    bool PrepareJob(int Index, const QString &Path, bool CreateSubdirs, TEntryJob &Job, TEntryTarget &Target);
+    void StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEntryPool &Pool);
 
     TZipMode FMode = zmClosed;
     QFile FStream;

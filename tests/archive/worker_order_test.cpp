@@ -1,5 +1,6 @@
 // Entries written on several threads: the failure reported, and what is left, are those of a
 // run in directory order, whichever entry fails first in time.
+#include "entry_pool.h"
 #include "extraction_fixture.h"
 #include "failure.h"
 #include "zip_builder.h"
@@ -31,6 +32,20 @@ CraftedEntry Corrupt(const QByteArray &Name)
 CraftedEntry BigWithWrongCrc()
 {
     CraftedEntry Entry = CraftedEntry::Stored("big.bin", QByteArray(6 << 20, 'b'));
+    Entry.Crc ^= 1;
+    return Entry;
+}
+
+// Large enough to be started before its turn where the system allows it.
+CraftedEntry Huge(const QByteArray &Name)
+{
+    const QByteArray Line = FillerText(3);
+    return CraftedEntry::Deflated(Name, Line.repeated(TEntryPool::EarlyStartSize / Line.size() + 1));
+}
+
+CraftedEntry HugeWithWrongCrc(const QByteArray &Name)
+{
+    CraftedEntry Entry = Huge(Name);
     Entry.Crc ^= 1;
     return Entry;
 }
@@ -139,7 +154,25 @@ INSTANTIATE_TEST_SUITE_P(
                       OrderCase{"large entries, all sound", Large("large"), std::nullopt},
                       OrderCase{"large entries, then a corrupt one among them",
                                 Large("a") + QList{LargeCorrupt()} + Large("b"),
-                                "data error"}));
+                                "data error"},
+                      OrderCase{"a huge entry", {Huge("late/huge.log")}, std::nullopt},
+                      OrderCase{"a huge entry with a wrong CRC-32",
+                                {HugeWithWrongCrc("huge.log")},
+                                "CRC-32 mismatch in \"huge.log\""},
+                      OrderCase{"a corrupt entry before a huge one",
+                                {Corrupt("bad.txt"), Huge("huge.log")},
+                                "data error"},
+                      OrderCase{"a bad name before a huge entry",
+                                {CraftedEntry::Stored("a|b.txt", "x"), Huge("huge.log")},
+                                "Invalid characters in path"},
+                      OrderCase{"a huge entry with a bad name", {Huge("a|b.log")}, "Invalid characters in path"},
+                      OrderCase{"a huge entry named as an earlier entry", {Huge("d1/f1")}, std::nullopt},
+                      OrderCase{"two huge entries, the first with a wrong CRC-32",
+                                {HugeWithWrongCrc("h1.log"), Huge("h2.log")},
+                                "CRC-32 mismatch in \"h1.log\""},
+                      OrderCase{"two huge entries, the second with a wrong CRC-32",
+                                {Huge("h1.log"), HugeWithWrongCrc("h2.log")},
+                                "CRC-32 mismatch in \"h2.log\""}));
 
 TEST_F(ExtractionTest, AStopEndsTheRunBeforeTheNextEntry)
 {

@@ -68,9 +68,10 @@ void TEntryPool::Submit(TEntryJob Job)
     FChanged.notify_all();
 }
 
-int TEntryPool::EarlySlots() const
+int TEntryPool::EarlySlots()
 {
-    return FWorkers.empty() ? 0 : qMin(int(FWorkers.size()), FullWriters) - 1;
+    std::lock_guard Lock(FLock);
+    return FWorkers.empty() || Stopped() ? 0 : qMin(int(FWorkers.size()), FullWriters) - 1;
 }
 
 void TEntryPool::StartEarly(TEntryJob Job)

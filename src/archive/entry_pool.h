@@ -41,9 +41,9 @@ public:
     bool WaitForRoom(const QString &FullPath);
     void Submit(TEntryJob Job);
 
-    // How many entries may be started before their turn: none without workers, and one full
-    // writer always stays for the entries in turn.
-    int EarlySlots() const;
+    // How many entries may be started before their turn: none without workers or after a
+    // failure or stop, and one full writer always stays for the entries in turn.
+    int EarlySlots();
     // Starts writing Job, whose Output is a file without a name, ahead of the reader.
     void StartEarly(TEntryJob Job);
     // The file of entry Index if it was started early, else null; it stays open until
@@ -96,7 +96,8 @@ private:
     void WriteWithFullWriter(const TEntryJob &Job);
     // With the lock held: entry Index is written, or failed with Error.
     void Finish(int Index, const QString &FullPath, std::exception_ptr Error);
-    void RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWriter &Writer, std::unique_lock<std::mutex> &Lock);
+    void RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWriter &Writer,
+                  std::unique_lock<std::mutex> &Lock);
     // An early entry a worker may start, or FEarly.end().
     std::map<int, TEarlyEntry>::iterator NextEarly();
     // Early entries not yet named will not be: a failure or the end came first.

@@ -237,8 +237,8 @@ bool TOutputFolder::NameFile(const TEntryTarget &Target, const TOutputFile &File
     // Through the handle's entry in /proc: linking the handle itself takes a privilege. The
     // link fails where anything stands at the name, a link or a pipe as much as a file.
     const QByteArray Self = "/proc/self/fd/" + QByteArray::number(File.FHandle);
-    if (Folder < 0 || linkat(AT_FDCWD, Self.constData(), Folder, QFile::encodeName(Target.FileName).constData(),
-                             AT_SYMLINK_FOLLOW) != 0)
+    if (Folder < 0 || linkat(AT_FDCWD, Self.constData(), Folder,
+                             QFile::encodeName(Target.FileName).constData(), AT_SYMLINK_FOLLOW) != 0)
         return false;
     NoteMade(Target.Levels, 0, 0, Target.FileName);
     return true;

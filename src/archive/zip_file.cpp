@@ -323,7 +323,8 @@ void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
     TEntryPool Pool(*this, ReopenPath(FStream), TEntryPool::WorkersFor(Options.Threads), Options.Control);
     TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
-    StartLargestEarly(Folder, Path, Pool);
+    const bool StartsEmpty =
+        QDir(Path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     int Settled = 0;
     for (int Index = 0; Index < Count && Pool.WaitToGo(Index, Settled); ++Index) {
         Folder.ForgetBefore(Settled);
@@ -336,6 +337,9 @@ void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
         } catch (...) {
             Pool.Fail(Index, std::current_exception());
         }
+        // Once the first entry has made the destination, as a run in directory order does.
+        if (Index == 0 && StartsEmpty)
+            StartLargestEarly(Folder, Path, Pool);
     }
     Pool.Join();
     // What entries after the failure made is gone again, as if they had not been reached.
@@ -388,16 +392,16 @@ bool TZipFile::PrepareJob(int Index, const QString &Path, bool CreateSubdirs, TE
     return true;
 }
 
-// The largest entries start on idle workers at once: an archive whose largest entry comes
-// last would otherwise end with one worker decoding it alone. Only into a folder that holds
-// nothing yet, where their names are free, so that no work is done twice.
+// The largest entries after the first start on idle workers at once: an archive whose largest
+// entry comes last would otherwise end with one worker decoding it alone. Only into a folder
+// that held nothing, where their names are free, so that no work is done twice.
 void TZipFile::StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEntryPool &Pool)
 {
     const int Slots = Pool.EarlySlots();
-    if (Slots <= 0 || !QDir(Path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+    if (Slots <= 0)
         return;
     std::vector<int> Large;
-    for (int Index = 0; Index < int(FFiles.size()); ++Index)
+    for (int Index = 1; Index < int(FFiles.size()); ++Index)
         if (FFiles[Index].UncompressedSize >= TEntryPool::EarlyStartSize)
             Large.push_back(Index);
     // Of equal sizes the later first: the reader reaches it last.
@@ -416,7 +420,6 @@ void TZipFile::StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEn
         } catch (const Failure &) {
             continue; // it fails again in its turn
         }
-        Job.FullPath = Folder.FullPath(Target);
         Job.Output = Folder.CreateUnnamedFile();
         if (!Job.Output)
             return;

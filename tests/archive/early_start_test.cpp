@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int HeldMethod = 12;  // stored data, opened once the gate is
+constexpr int HeldMethod = 12;   // stored data, opened once the gate is
 constexpr int OpenerMethod = 13; // stored data that opens the gate
 
 class EarlyStart : public ExtractionTest {
@@ -32,7 +32,8 @@ protected:
         RegisterCompressionHandler(TZipCompression(HeldMethod), nullptr,
                                    [this](QIODevice &Source, const TZipFile &, const TZipHeader &) {
                                        std::unique_lock Lock(GateLock);
-                                       HeldTooLong = !GateOpened.wait_for(Lock, GateLimit, [this] { return Open; });
+                                       HeldTooLong =
+                                           !GateOpened.wait_for(Lock, GateLimit, [this] { return Open; });
                                        return std::make_unique<TStoredStream>(Source);
                                    });
         RegisterCompressionHandler(TZipCompression(OpenerMethod), nullptr,
@@ -149,6 +150,15 @@ TEST_F(EarlyStart, AStopLeavesNothingOfIt)
     EXPECT_FALSE(HeldTooLong);
     EXPECT_FALSE(QFileInfo::exists(Destination() + "/late.bin"));
     EXPECT_LE(Extracted().size(), TEntryPool::MaxRunAhead + 3);
+}
+
+// A run that fails at its first entry makes nothing, the destination included, whatever comes
+// after it.
+TEST_F(EarlyStart, NothingStartsAfterAFailingFirstEntry)
+{
+    WriteArchive(BuildZip({CraftedEntry::Stored("a|b.txt", "x"), LargeStored("late.bin", 6)}));
+    EXPECT_EQ(ExtractWith(2), "Invalid characters in path");
+    EXPECT_FALSE(QFileInfo::exists(Destination()));
 }
 
 } // namespace

@@ -90,15 +90,14 @@ const TOutputFile *TEntryPool::EarlyFile(int Index)
     return Early == FEarly.end() ? nullptr : Early->second.Job.Output.get();
 }
 
-void TEntryPool::AdoptEarly(int Index, const QString &FullPath)
+void TEntryPool::AdoptEarly(int Index)
 {
     std::unique_lock Lock(FLock);
     const auto Early = FEarly.find(Index);
     TEarlyEntry &Entry = Early->second;
-    if (!Entry.Finished) {
+    if (Entry.State != TEarlyEntry::Done) {
         Entry.Adopted = true;
-        Entry.FullPath = FullPath;
-        ++FBusyPaths[FullPath];
+        ++FBusyPaths[Entry.Job.FullPath];
         FUnfinished.insert(Index);
         return;
     }
@@ -116,7 +115,7 @@ void TEntryPool::DropEarly(int Index)
     const auto Early = FEarly.find(Index);
     TEarlyEntry &Entry = Early->second;
     Entry.Unwanted = true;
-    if (Entry.Started && !Entry.Finished) {
+    if (Entry.State == TEarlyEntry::Running) {
         Entry.Dropped = true; // its worker lets it go
         return;
     }
@@ -187,8 +186,9 @@ void TEntryPool::Work()
 
 std::map<int, TEntryPool::TEarlyEntry>::iterator TEntryPool::NextEarly()
 {
-    return std::find_if(FEarly.begin(), FEarly.end(),
-                        [](const auto &Early) { return !Early.second.Started && !Early.second.Unwanted; });
+    return std::find_if(FEarly.begin(), FEarly.end(), [](const auto &Early) {
+        return Early.second.State == TEarlyEntry::Waiting && !Early.second.Unwanted;
+    });
 }
 
 void TEntryPool::RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWriter &Writer,
@@ -196,17 +196,17 @@ void TEntryPool::RunEarly(std::map<int, TEarlyEntry>::iterator Early, TEntryWrit
 {
     const int Index = Early->first;
     TEarlyEntry &Entry = Early->second;
-    Entry.Started = true;
+    Entry.State = TEarlyEntry::Running;
     Lock.unlock();
     const std::exception_ptr Error = WriteJob(Writer, Entry.Job);
     Lock.lock();
-    Entry.Finished = true;
+    Entry.State = TEarlyEntry::Done;
     Entry.Error = Error;
     // Not named yet: the reader may still name it in its turn, so the file stays open.
     if (!Entry.Adopted && !Entry.Dropped)
         return;
     const bool Adopted = Entry.Adopted;
-    const QString Path = Entry.FullPath;
+    const QString Path = Entry.Job.FullPath;
     std::unique_ptr<TOutputFile> Output = std::move(Entry.Job.Output);
     FEarly.erase(Early);
     Lock.unlock();

@@ -51,7 +51,7 @@ public:
     const TOutputFile *EarlyFile(int Index);
     // Entry Index's early file was named in its turn: from here it is waited for, and its
     // failure counted, as if it had been submitted then.
-    void AdoptEarly(int Index, const QString &FullPath);
+    void AdoptEarly(int Index);
     // Entry Index's early file could not be named; what it holds is not wanted.
     void DropEarly(int Index);
     // The reader's own failure at entry Index.
@@ -79,13 +79,12 @@ public:
 
 private:
     struct TEarlyEntry {
+        enum TState { Waiting, Running, Done };
         TEntryJob Job;
-        bool Started = false;
-        bool Finished = false;
+        TState State = Waiting;
         bool Adopted = false;
         bool Dropped = false;
-        std::exception_ptr Error;
-        QString FullPath; // once adopted
+        std::exception_ptr Error; // once Done
         std::atomic<bool> Unwanted{false};
     };
 

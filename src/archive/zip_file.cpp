@@ -413,6 +413,9 @@ void TZipFile::StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEn
     int Started = 0;
     for (auto Index = Large.begin(); Index != Large.end() && Started < Slots; ++Index) {
         TEntryJob Job;
+        Job.Output = Folder.CreateUnnamedFile();
+        if (!Job.Output)
+            return;
         TEntryTarget Target;
         try {
             if (!PrepareJob(*Index, Path, true, Job, Target))
@@ -420,9 +423,7 @@ void TZipFile::StartLargestEarly(TOutputFolder &Folder, const QString &Path, TEn
         } catch (const Failure &) {
             continue; // it fails again in its turn
         }
-        Job.Output = Folder.CreateUnnamedFile();
-        if (!Job.Output)
-            return;
+        Job.FullPath = Folder.FullPath(Target);
         Pool.StartEarly(std::move(Job));
         ++Started;
     }
@@ -442,7 +443,7 @@ void TZipFile::Extract(int Index, TOutputFolder &Folder, const QString &Path, bo
         return;
     if (const TOutputFile *Early = Pool.EarlyFile(Index)) {
         if (Folder.NameFile(Target, *Early)) {
-            Pool.AdoptEarly(Index, Job.FullPath);
+            Pool.AdoptEarly(Index);
             return;
         }
         Pool.DropEarly(Index);

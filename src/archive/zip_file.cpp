@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr qint64 EndRecordSearchSpan = 65535;
 constexpr qint64 SearchWindowSize = 1027;
 constexpr int UnicodePathId = 0x7075;
 

@@ -31,6 +31,10 @@ struct TZipHeader {
     quint8 HostSystem() const { return MadeByVersion >> 8; }
 };
 
+// An archive's end record is looked for in its last 65,535 bytes only, the longest comment
+// it can carry.
+inline constexpr qint64 EndRecordSearchSpan = 65535;
+
 namespace ZipSignature {
 constexpr quint32 EndOfCentralDirectory = 0x06054B50;
 constexpr quint32 CentralHeader = 0x02014B50;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "minisign.h"
+#include "zip_header.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -20,9 +21,6 @@ struct ArchiveVerdict {
     QString trustedComment; // the signer's trusted comment, when ok
     QString reason;         // why not, when not ok
 };
-
-// The extractor looks for the end record in the archive's last 65,535 bytes only.
-inline constexpr qint64 EndRecordSearchSpan = 65535;
 
 // The hash of an archive taken while it is written (downloaded), so that checking its
 // signature afterwards reads only the archive's last bytes again: hashing a large archive

@@ -9,18 +9,19 @@
 
 namespace {
 
-// A table entry: the value (literal, length or distance base, subtable start), the kind, the
-// extra bits to read after the code (or a subtable's index bits) and the bits the code takes.
-enum Kind : uint32_t { Literal, Copy, EndOfBlock, Subtable, Invalid };
+// A table entry: the value (literal, length or distance base, subtable start), the kind (one
+// bit each, so that a test is one instruction), the extra bits to read after the code (or a
+// subtable's index bits) and the bits the code takes.
+enum Kind : uint32_t { Literal = 1, Copy = 2, EndOfBlock = 4, Subtable = 8, Invalid = 16 };
 
 constexpr uint32_t MakeEntry(Kind kind, uint32_t value, uint32_t extra, uint32_t length)
 {
-    return value << 16 | uint32_t(kind) << 12 | extra << 8 | length;
+    return value << 16 | uint32_t(kind) << 8 | extra << 4 | length;
 }
 constexpr uint32_t ValueOf(uint32_t entry) { return entry >> 16; }
-constexpr Kind KindOf(uint32_t entry) { return Kind(entry >> 12 & 7); }
-constexpr int ExtraOf(uint32_t entry) { return int(entry >> 8 & 15); }
-constexpr int LengthOf(uint32_t entry) { return int(entry & 255); }
+constexpr bool Is(uint32_t entry, Kind kind) { return entry & uint32_t(kind) << 8; }
+constexpr int ExtraOf(uint32_t entry) { return int(entry >> 4 & 15); }
+constexpr int LengthOf(uint32_t entry) { return int(entry & 15); }
 constexpr uint64_t Mask(int bits) { return (uint64_t(1) << bits) - 1; }
 
 // A code that matches no symbol: zlib decides so after one bit.
@@ -116,7 +117,7 @@ bool BuildTable(uint32_t *table, int primaryBits, const uint8_t *lengths, int co
             continue;
         }
         uint32_t &link = table[code & Mask(primaryBits)];
-        if (KindOf(link) != Subtable) {
+        if (!Is(link, Subtable)) {
             link = MakeEntry(Subtable, used, uint32_t(subBits), uint32_t(primaryBits));
             used += 1u << subBits;
         }
@@ -130,7 +131,7 @@ bool BuildTable(uint32_t *table, int primaryBits, const uint8_t *lengths, int co
 inline uint32_t Lookup(const uint32_t *table, int primaryBits, uint64_t bits)
 {
     const uint32_t entry = table[bits & Mask(primaryBits)];
-    if (KindOf(entry) != Subtable)
+    if (!Is(entry, Subtable))
         return entry;
     return table[ValueOf(entry) + (bits >> primaryBits & Mask(ExtraOf(entry)))];
 }
@@ -177,18 +178,27 @@ struct BitCursor {
     throw Failure("EZDecompressionError", QStringLiteral("data error"));
 }
 
-// Matches may overlap what they write. Those at least 8 back are copied in 8-byte steps, the
-// first five without a test, since most matches are short and a loop's exit would be guessed
-// wrong; so a copy may write up to 39 bytes past the match (the output keeps room for that).
+// Matches may overlap what they write. Those at least 16 back are copied in 16-byte steps and
+// those at least 8 back in 8-byte steps, the first few without a test, since most matches are
+// short and a loop's exit would be guessed wrong; so a copy may write up to 45 bytes past the
+// match (the output keeps room for that).
+template <size_t Step>
+inline void CopySteps(unsigned char *out, const unsigned char *from, unsigned char *end, int untested)
+{
+    for (int step = 0; step < untested; ++step, out += Step, from += Step)
+        std::memcpy(out, from, Step);
+    for (; out < end; out += Step, from += Step)
+        std::memcpy(out, from, Step);
+}
+
 inline void CopyMatch(unsigned char *out, size_t distance, size_t length)
 {
     const unsigned char *from = out - distance;
     unsigned char *const end = out + length;
-    if (distance >= 8) {
-        for (int step = 0; step < 5; ++step, out += 8, from += 8)
-            std::memcpy(out, from, 8);
-        for (; out < end; out += 8, from += 8)
-            std::memcpy(out, from, 8);
+    if (distance >= 16) {
+        CopySteps<16>(out, from, end, 3);
+    } else if (distance >= 8) {
+        CopySteps<8>(out, from, end, 5);
     } else if (distance == 1) {
         std::memset(out, *from, length);
     } else {
@@ -454,9 +464,9 @@ void Inflater::DecodeHuffman(size_t Target)
 }
 
 // One refill gives at least 56 bits, enough for a whole match: a 15-bit code, 5 extra bits,
-// a 15-bit distance code and 13 extra bits. The bit buffer and the input position live in
-// locals here, which nothing else can reach: the output's byte stores could otherwise alias
-// them and force them through memory.
+// a 15-bit distance code and 13 extra bits; or for three literals. The bit buffer and the
+// input position live in locals here, which nothing else can reach: the output's byte stores
+// could otherwise alias them and force them through memory.
 template <bool Safe>
 unsigned char *Inflater::DecodeSymbols(unsigned char *Out, const unsigned char *Stop)
 {
@@ -468,49 +478,49 @@ unsigned char *Inflater::DecodeSymbols(unsigned char *Out, const unsigned char *
     BitCursor cursor{bits_, bitCount_, Safe ? missingBytes_ * 8 : 0};
     const unsigned char *in = input_.get() + inputPos_;
     const unsigned char *const lastLoad = input_.get() + inputEnd_ - 8;
+    if (!Safe)
+        in = cursor.Refill(in);
+    // The next symbol's entry, looked up as soon as its bits are in, so that the lookup overlaps
+    // the work before it. After a refill all 64 bits of the buffer are the input's, and no
+    // symbol takes so many that fewer than 15 of them are left.
+    uint32_t entry = Lookup(litLen, LitLenBits, cursor.bits);
     do {
         if (!Safe) {
             if (in > lastLoad)
                 break;
-            in = cursor.Refill(in);
-        }
-        uint32_t entry = Lookup(litLen, LitLenBits, cursor.bits);
-        if (!Safe && KindOf(entry) == Literal) {
-            // Literals come in runs: a second one fits in the bits left after the first.
-            cursor.Drop<Safe>(LengthOf(entry));
-            *Out++ = uint8_t(ValueOf(entry));
-            entry = Lookup(litLen, LitLenBits, cursor.bits);
-            if (KindOf(entry) == Literal) {
-                cursor.Drop<Safe>(LengthOf(entry));
-                *Out++ = uint8_t(ValueOf(entry));
+            in = cursor.Refill(in); // the looked-up bits stay where they are
+            if (Is(entry, Literal)) {
+                for (int run = 0; run < 3 && Is(entry, Literal); ++run) {
+                    cursor.Drop<Safe>(LengthOf(entry));
+                    *Out++ = uint8_t(ValueOf(entry));
+                    entry = Lookup(litLen, LitLenBits, cursor.bits);
+                }
                 continue;
             }
-            if (in > lastLoad)
-                break;
-            in = cursor.Refill(in); // the looked-up bits stay where they are
         }
-        const Kind kind = KindOf(entry);
-        if (kind == Literal) {
+        if (Is(entry, Literal)) {
             cursor.Drop<Safe>(LengthOf(entry));
             *Out++ = uint8_t(ValueOf(entry));
             continue;
         }
-        if (kind != Copy) {
+        if (!Is(entry, Copy)) {
             cursor.Drop<Safe>(LengthOf(entry));
-            if (kind == Invalid)
+            if (Is(entry, Invalid))
                 ThrowDataError();
             EndBlock();
             break;
         }
         const uint32_t length = ValueOf(entry) + cursor.TakeAfterCode<Safe>(entry);
         entry = Lookup(distances, DistanceBits, cursor.bits);
-        if (KindOf(entry) != Copy) {
+        if (!Is(entry, Copy)) {
             cursor.Drop<Safe>(LengthOf(entry));
             ThrowDataError();
         }
         const uint32_t distance = ValueOf(entry) + cursor.TakeAfterCode<Safe>(entry);
         if (distance > size_t(Out - base))
             ThrowDataError();
+        if (!Safe)
+            entry = Lookup(litLen, LitLenBits, cursor.bits);
         CopyMatch(Out, distance, length);
         Out += length;
     } while (!Safe && Out < Stop);

@@ -17,8 +17,9 @@ TEntryPool::TEntryPool(const TZipFile &Zip, const QString &ArchiveHandlePath, in
     : FInlineWriter(Zip, ArchiveHandlePath, Control), FZip(Zip), FArchiveHandlePath(ArchiveHandlePath),
       FControl(Control)
 {
-    // Each queued job holds an open file; a short queue is enough to keep the workers fed.
-    FQueueLimit = size_t(qMax(1, 2 * Workers));
+    // Each queued job holds an open file. Eight per worker keep the workers fed and let the
+    // reader sleep seldom: with two, it slept and was woken again for nearly every entry.
+    FQueueLimit = size_t(qMax(1, 8 * Workers));
     for (int Writer = 0; Writer < qMin(Workers, FullWriters); ++Writer)
         FIdleFullWriters.push_back(std::make_unique<TEntryWriter>(Zip, ArchiveHandlePath, Control));
     for (int Worker = 0; Worker < Workers; ++Worker) {

@@ -2,7 +2,8 @@
 # Extraction benchmark: zipextract on one thread and on every core against bsdtar, unzip and 7z,
 # on two archives: many files (6,000 small text files and some large ones, a few hundred MiB)
 # and a few large ones (4 x 100 MiB, half noise, half text). The tools take turns, ROUNDS times
-# (default 3) into a fresh folder each; the median wall time, CPU time and peak memory count.
+# (default 3) into a fresh folder each, each run just after the memory is warmed
+# (bench/warm_memory.sh); the median wall time, CPU time and peak memory count.
 # The outputs stay until the end: some 4 GB of disk per round. Last, zipextract's peak memory
 # on an archive made to make it hold the most.
 #
@@ -96,6 +97,7 @@ PY
 fi
 
 . "$here/../median.sh"
+. "$here/../warm_memory.sh"
 
 # Every run writes into a folder of its own, and all of them are removed only at the end: ext4
 # makes each file created within a minute of many deletions step over the deleted inodes one by
@@ -109,7 +111,7 @@ trap 'rm -rf "$work/runs"' EXIT
 fresh() {
     runs=$((runs + 1))
     out=$work/runs/$runs
-    mkdir -p "$out" && sync
+    mkdir -p "$out" && sync && warm_memory
 }
 
 # One timed run into the folder of the fresh call before it, appended to $work/$name.runs as

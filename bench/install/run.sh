@@ -6,7 +6,7 @@
 # 5, as one tool's time for the same archive can double from one minute to the next on a virtual
 # machine), each into folders of its own that are all removed only at the end (as in
 # bench/archive/run.sh: ext4 makes files created within a minute of many deletions slow to
-# create); the median counts.
+# create), each just after the memory is warmed (bench/warm_memory.sh); the median counts.
 #
 # The window's flow ends with a fixed one-second pause before it starts the setup program;
 # the figures are given with and without it.
@@ -68,6 +68,7 @@ run_window() {
     else xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$bench" "$1" 2>>"$work/window.log"; fi
 }
 . "$here/../median.sh"
+. "$here/../warm_memory.sh"
 # "NAME: runs ... ms, median ... ms" for field FIELD of the lines that follow.
 report() {
     local name=$1 field=$2
@@ -92,14 +93,14 @@ peer_times=() peer_steps=() window_lines=() step_lines=()
 for run in $(seq "${ROUNDS:-5}"); do
     peer=$work/rounds/$run/peer program=$work/rounds/$run/program
     mkdir -p "$peer/bench" "$program" && cp "$work/pack.db" "$program/"
-    sync
+    sync && warm_memory
     start=$(date +%s%N)
     curl -s -o "$peer/bench.zip" "${base}files/bench.zip"
     fetched=$(date +%s%N)
     bsdtar -xf "$peer/bench.zip" -C "$peer/bench"
     peer_times+=("$(( ($(date +%s%N) - start) / 1000000 ))")
     peer_steps+=("$(( (fetched - start) / 1000000 )) $(( ($(date +%s%N) - fetched) / 1000000 ))")
-    sync
+    sync && warm_memory
     window_lines+=("$(run_window "$program")")
     step_lines+=("$(steps "$program")")
     [ -f "$program/download/bench/setup-ran.txt" ] || sleep 1

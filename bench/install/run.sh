@@ -100,7 +100,7 @@ for run in $(seq "${ROUNDS:-5}"); do
     bsdtar -xf "$peer/bench.zip" -C "$peer/bench"
     peer_times+=("$(( ($(date +%s%N) - start) / 1000000 ))")
     peer_steps+=("$(( (fetched - start) / 1000000 )) $(( ($(date +%s%N) - fetched) / 1000000 ))")
-    sync && warm_memory
+    sync # the window warms the memory itself, just before the click
     window_lines+=("$(run_window "$program")")
     step_lines+=("$(steps "$program")")
     [ -f "$program/download/bench/setup-ran.txt" ] || sleep 1

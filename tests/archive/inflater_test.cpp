@@ -39,6 +39,18 @@ QByteArray Pattern(qsizetype Size)
     return Bytes.left(Size);
 }
 
+// Symbols of falling frequency, each half as common as the one before, with eight seen once each
+// and together in the middle: their codes take 14 and 15 bits, the longest deflate has, and
+// four of them in a row take more bits than one refill of the decoder gives.
+QByteArray LongCodes()
+{
+    QByteArray Common;
+    for (int Symbol = 0; Symbol < 12; ++Symbol)
+        Common += QByteArray(1 << (15 - Symbol), char('A' + Symbol));
+    std::shuffle(Common.begin(), Common.end(), std::mt19937(5));
+    return Common.left(Common.size() / 2) + "STUVWXYZ" + Common.mid(Common.size() / 2);
+}
+
 // Reads Compressed in pieces of at most Piece bytes.
 Inflater::Source PiecesOf(const QByteArray &Compressed, qint64 Piece)
 {
@@ -143,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"noise_in_stored_blocks", Noise(300000, 2)},
                       RoundTripCase{"zeros_over_several_blocks", QByteArray(3 << 20, '\0')},
                       RoundTripCase{"short_periods", Pattern(100000)},
+                      RoundTripCase{"literals_with_codes_of_15_bits", LongCodes()},
                       RoundTripCase{"text_and_noise_past_the_history", Text(1 << 20, 3) + Noise(70000, 4) + Text(1 << 20, 3)}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 

@@ -39,22 +39,15 @@ fi
 # SIGNED=1: the archive is signed and the package carries the key, so the window also checks
 # the signature (a hash of the whole archive) before it unpacks. The peers check the same
 # signature with minisign, as the tools at hand would: the unsigned archive, and the signature
-# as a file of its own beside it.
+# as a file of its own beside it; minisign makes it, and packtool puts it into the archive.
 served=bench.zip key_option=() signed=${SIGNED:-0} peer_versions=''
 if [ "$signed" = 1 ]; then
     if [ ! -f "$work/content/bench-signed.zip" ] || [ "$work/content/bench.zip" -nt "$work/content/bench-signed.zip" ]; then
         rm -f "$work/key.pub" "$work/key.key"
         "$packtool" keygen -o "$work/key" >/dev/null
-        "$packtool" sign --key "$work/key.key" "$work/content/bench.zip" -o "$work/content/bench-signed.zip" >/dev/null
-    fi
-    if [ ! -f "$work/content/bench.zip.minisig" ] ||
-        [ "$work/content/bench-signed.zip" -nt "$work/content/bench.zip.minisig" ]; then
-        # The signature the signed archive carries as its comment, after its end record.
-        python3 - "$work/content/bench-signed.zip" "$work/content/bench.zip.minisig" <<'PY'
-import sys
-data = open(sys.argv[1], "rb").read()
-open(sys.argv[2], "wb").write(data[data.rfind(b"PK\x05\x06") + 22:])
-PY
+        minisign -S -s "$work/key.key" -m "$work/content/bench.zip" -x "$work/content/bench.zip.minisig" </dev/null >/dev/null
+        "$packtool" sign --signature "$work/content/bench.zip.minisig" --public-key "$work/key.pub" \
+            "$work/content/bench.zip" -o "$work/content/bench-signed.zip" >/dev/null
     fi
     served=bench-signed.zip key_option=(--public-key "$work/key.pub")
     # The service hands out only the files its versions name: the peers' two go as versions

@@ -322,8 +322,9 @@ void TZipFile::ExtractAll(const QString &Path, const TExtractOptions &Options)
     TEntryPool Pool(*this, ReopenPath(FStream), TEntryPool::WorkersFor(Options.Threads), Options.Control);
     TExtractControl *Control = Options.Control;
     const int Count = int(FFiles.size());
-    const bool StartsEmpty =
-        QDir(Path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    // Looked at only where entries can start early at all.
+    const bool StartsEmpty = Pool.EarlySlots() > 0 &&
+                             QDir(Path).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     int Settled = 0;
     for (int Index = 0; Index < Count && Pool.WaitToGo(Index, Settled); ++Index) {
         Folder.ForgetBefore(Settled);

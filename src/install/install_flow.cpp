@@ -345,7 +345,7 @@ bool InstallRun::Pause(int ms)
 {
     const QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired() && !form_.closedDuringInstall) {
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(deadline.remainingTime(), WatchSliceMs)));
+        QThread::msleep(static_cast<unsigned long>(SliceOf(deadline, WatchSliceMs)));
         PumpEvents();
     }
     return Pump(0);

@@ -43,11 +43,11 @@ void PaceWait()
         CallWaitHook();
 }
 
-int SliceOf(const QDeadlineTimer &deadline)
+int SliceOf(const QDeadlineTimer &deadline, int sliceMs)
 {
     if (deadline.isForever())
-        return WaitSliceMs;
-    return static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, WaitSliceMs));
+        return sliceMs;
+    return static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, sliceMs));
 }
 
 void SleepInSlices(QDeadlineTimer deadline)

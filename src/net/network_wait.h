@@ -24,5 +24,5 @@ void CallWaitHook();
 // Waits until the deadline in slices, calling the hook between them.
 void SleepInSlices(QDeadlineTimer deadline);
 
-// The time left to the deadline, capped to one slice; never negative.
-int SliceOf(const QDeadlineTimer &deadline);
+// The time left to the deadline, capped to one slice of sliceMs; never negative.
+int SliceOf(const QDeadlineTimer &deadline, int sliceMs = WaitSliceMs);

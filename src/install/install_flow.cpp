@@ -48,13 +48,20 @@ constexpr int DownloadRetries = 5;
 // wakes the thread late still keeps it well within 100 ms.
 constexpr int WatchSliceMs = 20;
 
-// Passes the download's progress on to the window at most once a slice, and what was held back
-// at the end of each transfer, so that the window always ends showing all of it. The bar draws
-// itself at once on every change it can show: drawing it, and pumping, for every 32 KiB
-// received took a third of a fast download's time.
+// Passes the download's progress on to the window at most once a slice. What was held back
+// shows when the transfer waits on the network and when it ends, so that the window never
+// lags behind a stalled download and always ends showing all of it. The bar draws itself at
+// once on every change it can show: drawing it, and pumping, for every 32 KiB received took a
+// third of a fast download's time.
 class DownloadProgress {
 public:
-    explicit DownloadProgress(TForm2 &form) : form_(form) {}
+    explicit DownloadProgress(TForm2 &form)
+        : form_(form), outerHook_(SetThreadWaitHook([this] { WhileWaiting(); }))
+    {
+    }
+    ~DownloadProgress() { SetThreadWaitHook(std::move(outerHook_)); }
+    DownloadProgress(const DownloadProgress &) = delete;
+    DownloadProgress &operator=(const DownloadProgress &) = delete;
 
     void Begin(HttpClient &sender, TWorkMode mode, qint64 total)
     {
@@ -65,23 +72,41 @@ public:
     void Work(HttpClient &sender, TWorkMode mode, qint64 done)
     {
         if (shown_.isValid() && !shown_.hasExpired(WatchSliceMs)) {
-            held_ = done;
+            held_ = Held{&sender, mode, done};
             return;
         }
         held_.reset();
         shown_.start();
         form_.onWork(sender, mode, done);
     }
-    void End(HttpClient &sender, TWorkMode mode)
-    {
-        if (const std::optional<qint64> done = std::exchange(held_, std::nullopt))
-            form_.onWork(sender, mode, *done);
-    }
+    // Every transfer's progress ends here, also when it fails, so nothing is held after it.
+    void End() { ShowHeld(); }
 
 private:
+    struct Held {
+        HttpClient *sender;
+        TWorkMode mode;
+        qint64 done;
+    };
+
+    void ShowHeld()
+    {
+        if (const std::optional<Held> held = std::exchange(held_, std::nullopt)) {
+            shown_.start();
+            form_.onWork(*held->sender, held->mode, held->done);
+        }
+    }
+    void WhileWaiting()
+    {
+        ShowHeld();
+        if (outerHook_)
+            outerHook_();
+    }
+
     TForm2 &form_;
+    WaitHook outerHook_;
     QElapsedTimer shown_;
-    std::optional<qint64> held_;
+    std::optional<Held> held_;
 };
 
 // One run of the install button. The run is not re-entrant, and a close of the window while
@@ -232,7 +257,7 @@ bool InstallRun::Download(QFile &temporary)
         download.OnWork = [&progress](HttpClient &sender, TWorkMode mode, qint64 done) {
             progress.Work(sender, mode, done);
         };
-        download.OnWorkEnd = [&progress](HttpClient &sender, TWorkMode mode) { progress.End(sender, mode); };
+        download.OnWorkEnd = [&progress](HttpClient &, TWorkMode) { progress.End(); };
         download.OnRetry = [this](int retry, const QString &, int) {
             form_.rateLabel->setText(Reconnecting.arg(retry));
             PumpEvents();

@@ -46,6 +46,7 @@ protected:
     void CloseAfter(int ms)
     {
         QTimer::singleShot(ms, form.get(), [this] {
+            barAtClose_ = form->loading->value();
             closeClock_.start();
             form->close();
         });
@@ -63,6 +64,7 @@ protected:
     qint64 lastTick_ = 0;
     qint64 longestGap_ = 0;
     int ticks_ = 0;
+    int barAtClose_ = -1;
 };
 
 TEST_F(LiveWindowTest, ASilentServiceAtOpeningNeitherFreezesNorHoldsTheWindow)
@@ -143,6 +145,8 @@ TEST_F(LiveWindowTest, ClosingDuringAStalledDownloadCancelsAtOnce)
     EXPECT_GE(SinceClose(), 0) << "the close was never taken";
     EXPECT_LT(longestGap_, LongestEventGapMs);
     EXPECT_GT(ticks_, 5);
+    // The window shows, during the stall, all that arrived before it.
+    EXPECT_EQ(barAtClose_, (512 << 10) / 100);
     EXPECT_TRUE(notices.isEmpty()) << notices.join(u'\n').toStdString();
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip.tmp")));
     EXPECT_FALSE(QFileInfo::exists(Download() + QStringLiteral("setup.zip")));

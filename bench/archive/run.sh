@@ -98,16 +98,15 @@ fi
 
 . "$here/../median.sh"
 . "$here/../warm_memory.sh"
+. "$here/../removals.sh"
 
-# Every run writes into a folder of its own, and all of them are removed only at the end: ext4
-# makes each file created within a minute of many deletions step over the deleted inodes one by
-# one, which took most of the time of every tool on the many-files archive when each run removed
-# the one before. Leftovers of an earlier bench are removed first, and their minute waited out.
+# Every run writes into a folder of its own, and all of them are removed only at the end
+# (bench/removals.sh): when each run removed the one before, creating files took most of the
+# time of every tool on the many-files archive.
 runs=0
-if [ -d "$work/runs" ]; then
-    rm -rf "$work/runs" && sync && sleep 60
-fi
-trap 'rm -rf "$work/runs"' EXIT
+[ -d "$work/runs" ] && remove_runs "$work/runs"
+wait_out_removals
+trap 'remove_runs "$work/runs"' EXIT
 fresh() {
     runs=$((runs + 1))
     out=$work/runs/$runs

@@ -4,9 +4,9 @@
 # its progress handlers and event pumps, on Xvfb when there is no display) against `curl -o` +
 # `bsdtar -xf` on the same archive from the same server. The two take turns ROUNDS times (default
 # 5, as one tool's time for the same archive can double from one minute to the next on a virtual
-# machine), each into folders of its own that are all removed only at the end (as in
-# bench/archive/run.sh: ext4 makes files created within a minute of many deletions slow to
-# create), each just after the memory is warmed (bench/warm_memory.sh); the median counts.
+# machine), each into folders of its own that are all removed only at the end, long enough after
+# the last bench's removals (bench/removals.sh), each just after the memory is warmed
+# (bench/warm_memory.sh); the median counts.
 #
 # The window's flow ends with a fixed one-second pause before it starts the setup program;
 # the figures are given with and without it.
@@ -63,12 +63,12 @@ JSON
 size=$(stat -c %s "$work/content/$served")
 echo "archive: $served, $size bytes ($((size >> 20)) MiB), unpacks to $(unzip -Zt "$work/content/$served" | sed 's/.*, \([0-9]*\) bytes uncompressed.*/\1/') bytes"
 
-if [ -d "$work/rounds" ]; then
-    rm -rf "$work/rounds" && sync && sleep 60
-fi
+. "$here/../removals.sh"
+[ -d "$work/rounds" ] && remove_runs "$work/rounds"
+wait_out_removals
 . "$root/tools/sample-service/start.sh"
 start_sample_service "$work" --quiet --content "$work/content"
-trap 'kill "$service" 2>/dev/null || true; rm -rf "$work/rounds"' EXIT
+trap 'kill "$service" 2>/dev/null || true; remove_runs "$work/rounds"' EXIT
 "$packtool" write --pid bench --launcher setup.sh --banner "${base}banner" --ad "${base}ad" \
     --notice "${base}notice" --versions "${base}versions" "${key_option[@]}" -o "$work/pack.db"
 

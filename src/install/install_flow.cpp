@@ -1,6 +1,7 @@
 // The install button: from the chosen version to the started setup program.
 #include "archive_trust.h"
 #include "disk_space.h"
+#include "download_progress.h"
 #include "failure.h"
 #include "form2.h"
 #include "network_wait.h"
@@ -24,8 +25,6 @@
 #include <QThread>
 
 #include <functional>
-#include <optional>
-#include <utility>
 
 namespace {
 
@@ -47,67 +46,6 @@ constexpr int DownloadRetries = 5;
 // the second pump after it, so the window repaints about every 40 ms, and a busy machine that
 // wakes the thread late still keeps it well within 100 ms.
 constexpr int WatchSliceMs = 20;
-
-// Passes the download's progress on to the window at most once a slice. What was held back
-// shows when the transfer waits on the network and when it ends, so that the window never
-// lags behind a stalled download and always ends showing all of it. The bar draws itself at
-// once on every change it can show: drawing it, and pumping, for every 32 KiB received took a
-// third of a fast download's time.
-class DownloadProgress {
-public:
-    explicit DownloadProgress(TForm2 &form)
-        : form_(form), outerHook_(SetThreadWaitHook([this] { WhileWaiting(); }))
-    {
-    }
-    ~DownloadProgress() { SetThreadWaitHook(std::move(outerHook_)); }
-    DownloadProgress(const DownloadProgress &) = delete;
-    DownloadProgress &operator=(const DownloadProgress &) = delete;
-
-    void Begin(HttpClient &sender, TWorkMode mode, qint64 total)
-    {
-        held_.reset();
-        shown_.invalidate();
-        form_.onWorkBegin(sender, mode, total);
-    }
-    void Work(HttpClient &sender, TWorkMode mode, qint64 done)
-    {
-        if (shown_.isValid() && !shown_.hasExpired(WatchSliceMs)) {
-            held_ = Held{&sender, mode, done};
-            return;
-        }
-        held_.reset();
-        shown_.start();
-        form_.onWork(sender, mode, done);
-    }
-    // Every transfer's progress ends here, also when it fails, so nothing is held after it.
-    void End() { ShowHeld(); }
-
-private:
-    struct Held {
-        HttpClient *sender;
-        TWorkMode mode;
-        qint64 done;
-    };
-
-    void ShowHeld()
-    {
-        if (const std::optional<Held> held = std::exchange(held_, std::nullopt)) {
-            shown_.start();
-            form_.onWork(*held->sender, held->mode, held->done);
-        }
-    }
-    void WhileWaiting()
-    {
-        ShowHeld();
-        if (outerHook_)
-            outerHook_();
-    }
-
-    TForm2 &form_;
-    WaitHook outerHook_;
-    QElapsedTimer shown_;
-    std::optional<Held> held_;
-};
 
 // One run of the install button. The run is not re-entrant, and a close of the window while
 // it is under way cancels it: the pumps report the close, and the run then leaves no
@@ -243,7 +181,7 @@ bool InstallRun::Download(QFile &temporary)
     try {
         ResumingDownload download;
         download.Retries = DownloadRetries;
-        DownloadProgress progress(form_);
+        DownloadProgress progress(form_, WatchSliceMs);
         download.OnWorkBegin = [this, &temporary, &progress](HttpClient &sender, TWorkMode mode, qint64 total) {
             // Checked as soon as the length is known, before the first byte is written; the
             // file system is asked only then.

@@ -7,8 +7,9 @@
 #   scripts/build-windows.sh
 #
 # Results: build-windows/ (the Windows build), build-windows/dist-windows/Installer/,
-# build-windows/Installer-windows.zip and build-windows/wine-run (starts a program of the
-# build under Wine; scripts/test-windows.sh runs the tests with it). INSTALLER_WINDOWS_BUILD and INSTALLER_WINDOWS_CACHE
+# build-windows/Installer-windows.zip, build-windows/wine-run (starts a program of the
+# build under Wine) and build-windows/wine-test (CTest's runner; scripts/test-windows.sh runs
+# the tests with it). INSTALLER_WINDOWS_BUILD and INSTALLER_WINDOWS_CACHE
 # choose other folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +40,7 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -q "^CMAKE_TOOLCHAIN_FILE:.*=$qt/" "
   rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 fi
 write_wine_runner "$build" "$qt"
+write_wine_test_runner "$build"
 # pkg-config that finds only the Windows libraries, never the host's of the same name.
 cat >"$build/pkg-config-windows" <<SCRIPT
 #!/bin/sh
@@ -56,7 +58,7 @@ cmake -S . -B "$build" -G Ninja \
   -DPKG_CONFIG_EXECUTABLE="$build/pkg-config-windows" \
   -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
   -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-run" "${compiler_cache[@]}" >/dev/null
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$build/wine-test" "${compiler_cache[@]}" >/dev/null
 nice -n 10 cmake --build "$build" -j "$(nproc)"
 make_dist "$build" "$qt"
 echo "== Windows build done in $((SECONDS / 60)) min $((SECONDS % 60)) s"

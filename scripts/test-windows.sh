@@ -35,7 +35,12 @@ fi
 
 status=0
 echo "== unit tests under Wine"
+rm -f "$build/wine-restarts.log"
 ctest --test-dir "$build" --output-on-failure -j 2 --timeout 300 || status=1
+if [ -f "$build/wine-restarts.log" ]; then
+  echo "== Wine ended these programs before they wrote anything; each was started once more:"
+  cat "$build/wine-restarts.log"
+fi
 
 echo "== black-box install under Wine"
 scripts/windows/blackbox.sh "$build" || status=1

@@ -44,9 +44,10 @@ RUNNER
 
 # Writes BUILD/wine-test, the emulator CTest starts the test programs with: BUILD/wine-run, except
 # that a program which Wine ended with a failure before it wrote anything to its output is started
-# once more. Here Wine 8 ends about one start in 5,000 that way: within 0.1 s, with status 66, and
-# silently even with its error channel on, while a test program writes its first line as soon as
-# it runs. Each restart is listed in BUILD/wine-restarts.log, which scripts/test-windows.sh shows.
+# once more. Here Wine 8 ends about one start in 5,000 that way, without a word of why even with its
+# error channel on (status 66 within 0.1 s, or status 1), while a test program writes its first
+# line as soon as it runs. Each restart is listed with the status and the time the failed start
+# took in BUILD/wine-restarts.log, which scripts/test-windows.sh shows.
 write_wine_test_runner() {
   local build=$1
   cat >"$build/wine-test" <<RUNNER
@@ -55,12 +56,14 @@ write_wine_test_runner() {
 written=\$(mktemp)
 trap 'rm -f "\$written"' EXIT
 for attempt in 1 2; do
+  started=\$EPOCHREALTIME
   "$build/wine-run" "\$@" | tee "\$written"
   status=\${PIPESTATUS[0]}
   if [ "\$status" = 0 ] || [ -s "\$written" ] || [ \$attempt = 2 ]; then
     exit "\$status"
   fi
-  echo "\$(date +%T) exit status \$status, nothing written: \$*" >>"$build/wine-restarts.log"
+  took=\$(echo "\$started \$EPOCHREALTIME" | awk '{ printf "%.2f", \$2 - \$1 }')
+  echo "\$(date +%T) exit status \$status after \$took s, nothing written: \$*" >>"$build/wine-restarts.log"
 done
 RUNNER
   chmod +x "$build/wine-test"

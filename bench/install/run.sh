@@ -6,7 +6,8 @@
 # 5, as one tool's time for the same archive can double from one minute to the next on a virtual
 # machine), each into folders of its own that are all removed only at the end, long enough after
 # the last bench's removals (bench/removals.sh), each just after the memory is warmed
-# (bench/warm_memory.sh); the median counts.
+# (bench/warm_memory.sh); the median counts. Each round's own ratio is given too, and the time
+# bsdtar would have to take for the window to break even.
 #
 # The window's flow ends with a fixed one-second pause before it starts the setup program;
 # the figures are given with and without it.
@@ -137,6 +138,15 @@ echo "window (Button1Click) : runs $(printf '%s\n' "${window_lines[@]}" | cut -d
 awk -v w="$window_ms" -v p="$peer_ms" -v name="$peer_short" 'BEGIN {
     printf "window: %.2f x %s (goal: at most 1.0 x); without its 1 s pause: %d ms = %.2f x\n",
         w / p, name, w - 1000, (w - 1000) / p }'
+# Each round's peers and window ran back to back, so a round's ratio is free of the machine's
+# drift from one round to the next, which moves the medians' ratio.
+round_ratios=$(for i in "${!peer_times[@]}"; do
+    awk -v w="${window_lines[i]%% *}" -v p="${peer_times[i]}" 'BEGIN { printf "%.2f\n", w / p }'; done)
+echo "window against the peers of its own round: $(echo $round_ratios) x, median $(echo "$round_ratios" | median) x"
+# The window's time hardly follows bsdtar's: most of it is the pause, the download and work
+# spread over every core. So the ratio depends on how fast bsdtar runs on the machine of the day.
+peer_rest_ms=$(printf '%s\n' "${peer_steps[@]}" | awk '{ print $1 + $2 }' | median)
+echo "the window breaks even with bsdtar -xf at $((window_ms - peer_rest_ms)) ms (its median minus the peers' other steps)"
 if [ "$signed" = 1 ]; then
     unchecked_ms=$(printf '%s\n' "${peer_steps[@]}" | awk '{ print $1 + $3 }' | median)
     awk -v w="$window_ms" -v p="$unchecked_ms" 'BEGIN {
